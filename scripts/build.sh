@@ -1,0 +1,7 @@
+#!/usr/bin/env bash
+# Configures and builds into ${TAVORIA_BUILD:-build}.
+set -euo pipefail
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+BUILD="${TAVORIA_BUILD:-$ROOT/build}"
+cmake -S "$ROOT" -B "$BUILD" ${TAVORIA_CMAKE_ARGS:-} >/dev/null
+cmake --build "$BUILD" -j"$(nproc)"

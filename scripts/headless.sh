@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Starts a headless session: a virtual X display and a PulseAudio server with
+# two null sinks, "MainOut" (main_out) and "JingleCard" (jingle_out).
+# Source it; call tavoria_headless_stop to end what it started.
+tavoria_headless_start() {
+  export XDG_RUNTIME_DIR
+  XDG_RUNTIME_DIR="$(mktemp -d /tmp/tavoria-run.XXXXXX)"
+  chmod 700 "$XDG_RUNTIME_DIR"
+  export HOME_BACKUP="${HOME:-}"
+  local n
+  for n in $(seq 99 140); do
+    if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then break; fi
+  done
+  Xvfb ":$n" -screen 0 1600x900x24 -nolisten tcp >"$XDG_RUNTIME_DIR/xvfb.log" 2>&1 &
+  TAVORIA_XVFB_PID=$!
+  export DISPLAY=":$n"
+  for _ in $(seq 1 50); do
+    [ -e "/tmp/.X11-unix/X$n" ] && break
+    sleep 0.1
+  done
+  pulseaudio -D --exit-idle-time=-1 -n --load=module-native-protocol-unix \
+    --load="module-null-sink sink_name=main_out sink_properties=device.description=MainOut" \
+    --load="module-null-sink sink_name=jingle_out sink_properties=device.description=JingleCard" \
+    --load=module-always-sink >"$XDG_RUNTIME_DIR/pulse.log" 2>&1 || true
+  for _ in $(seq 1 50); do
+    pactl info >/dev/null 2>&1 && break
+    sleep 0.1
+  done
+  pactl set-default-sink main_out >/dev/null 2>&1 || true
+  export SDL_AUDIODRIVER=pulseaudio
+}
+
+tavoria_headless_stop() {
+  pulseaudio --kill >/dev/null 2>&1 || true
+  if [ -n "${TAVORIA_XVFB_PID:-}" ]; then kill "$TAVORIA_XVFB_PID" 2>/dev/null || true; fi
+  if [ -n "${XDG_RUNTIME_DIR:-}" ] && [[ "$XDG_RUNTIME_DIR" == /tmp/tavoria-run.* ]]; then
+    rm -rf "$XDG_RUNTIME_DIR"
+  fi
+}
