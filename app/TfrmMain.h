@@ -1,0 +1,217 @@
+#pragma once
+#include "app/ErrorReporter.h"
+#include "app/Widgets.h"
+#include "media/TListView.h"
+
+#include <QMainWindow>
+#include <QTimer>
+
+class QAction;
+class QActionGroup;
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QProgressBar;
+class QPushButton;
+class QSlider;
+class QSpinBox;
+class QTabWidget;
+class QTextEdit;
+class QTimeEdit;
+class QToolButton;
+class QTreeWidget;
+class QTreeWidgetItem;
+class TVlcPlayer;
+
+// The desk's one window. Its handlers only read controls, call the logic that
+// lives in small classes and free functions, and write controls. Every handler
+// runs inside Guard(): an error is shown in the one error box and the desk runs on.
+class TfrmMain : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit TfrmMain(QWidget* parent = nullptr);
+    ~TfrmMain() override;
+
+    // Start-up, shutdown and the status bar.
+    void FormCreate();
+    void FormClose();
+    void Salir1Click();
+    void Mensaje(const QString& text, int panel);
+    void barStatusResize();
+
+    // Settings (section "CONFIG" of config.ini).
+    void SaveConfig(const QString& fileName);
+    void LoadConfig(const QString& fileName);
+    void cmdCurrentFolderClick();
+
+    // The list views whose rows are kept in config.ini.
+    QList<TListView*> DirectListViews() const;
+    QList<TListView*> CaptionPageListViews() const;
+
+    // Effects folder and tabs.
+    void txtFolderCunasChange();
+    void tabEfectosChange(int index);
+    void cmdSetCunasClick();
+
+    // Explorer root.
+    void txtRootFolderChange();
+    void cmdRootExploradorClick();
+    void SetExplorador(const QString& cRuta, QTreeWidgetItem* Nodo);
+    void lstExplorerExpanding(QTreeWidgetItem* Node);
+
+    // Output settings.
+    void cboSoundMainChange();
+    QString VlcDeviceIdForName(const QString& name);
+    void chkNDIClick();
+
+    ErrorReporter& Errors() { return *m_errors; }
+    // Runs f; an error it raises goes to the error box.
+    template <typename F> void Guard(F&& f) noexcept { m_errors->Guard(std::forward<F>(f)); }
+
+    // A folder picker, replaceable in tests; returns the empty text on cancel.
+    std::function<QString()> PickFolder;
+
+    // ---- Controls (objectName = the member's name) ----
+    // Top tool bar.
+    QWidget* ToolBar1;
+    QToolButton* btnSendMarquesina;
+    QGroupBox* GroupBox1;
+    QLineEdit* txtPonente;
+    QLineEdit* txtPonencia;
+    QLineEdit* txtDetalles;
+    QPushButton* cmdAdd;
+    QGroupBox* GroupBox3;
+    QTimeEdit* spnCronoRegresivo;
+    QPushButton* btnPlayConteo;
+    QLineEdit* txtMensajeConteo;
+
+    // Left column.
+    QTabWidget* pgExplorerSubtitler;
+    QWidget* tabSubtitler;
+    TListView* lstTextos;
+    QWidget* tabExplorer;
+    QTreeWidget* lstExplorer;
+    QWidget* tabNotas;
+    QTextEdit* txtMarquesina;
+    QTextEdit* txtApuntes;
+    QProgressBar* progreso;
+
+    // Centre column.
+    QWidget* PanelMonitor;
+    TVlcPlayer* vlcPlayer = nullptr;
+    QSlider* ProgBar;
+    QLabel* lblEndTime;
+    QLabel* lblRestante;
+    QLabel* lblDuracion;
+    QWidget* tlbControles;
+    QToolButton* cmdPlayPause;
+    QToolButton* cmdNext;
+    QToolButton* cmdStop;
+    QToolButton* cmdStopOnPlay;
+    TClickLabel* lblHora;
+    QToolButton* cmdRepeat;
+    QToolButton* cmdPisador;
+    TListView* lstPlayList;
+    QLineEdit* txtAddUrl;
+    QLabel* Label11;
+    QSpinBox* txtRepeat;
+
+    // Right column.
+    QTabWidget* PageControl1;
+    QWidget* tabControles;
+    QSlider* volPrincipal;
+    QSlider* volPisador;
+    QCheckBox* chkVideoAdjustEnable;
+    QSlider* volBass;
+    QSlider* volMid;
+    QSlider* volTreble;
+    QSlider* tbCue;
+    QWidget* tabSonido;
+    QComboBox* cboSoundMain;
+    QComboBox* cboSoundCue;
+    QComboBox* cboHoras;
+    QCheckBox* chkHoraPistas;
+    QComboBox* cboSoundInput;
+    QLabel* lblSoundInput;
+    QWidget* tabGeneral;
+    QLineEdit* txtCurrentSong;
+    QPushButton* cmdCurrentFolder;
+    QLineEdit* txtFolderCunas;
+    QPushButton* cmdSetCunas;
+    QLineEdit* txtRootFolder;
+    QPushButton* cmdRootExplorador;
+    QCheckBox* chkNDI;
+    QCheckBox* chkUdp;
+    QLineEdit* txtUdp;
+    QCheckBox* chkTopSubtitle;
+    QProgressBar* ledL;
+    QProgressBar* ledR;
+    TListView* lstEventos;
+    TSelectionBar* trkCuePosition;
+    QPushButton* cmdStopCue;
+    TListView* lstJingles;
+    TTabStrip* tabEfectos;
+
+    // Hidden controls without behaviour.
+    QWidget* panAuxiliar;
+    TListView* lstAuxPlayList;
+    QLabel* lblSiguiente;
+    QSpinBox* txtFader;
+    QLineEdit* ctrlLocutor;
+
+    // Status bar, menus, timers, image lists.
+    TStatusBar* barStatus;
+    QMenu* mnListaReproduccion;
+    QAction* Nuevo1;
+    QAction* Abrir1;
+    QAction* GuardarComo1;
+    QAction* Salir1;
+    QMenu* mnResolucion;
+    QActionGroup* grpResolucion;
+    QAction* N240p1;
+    QAction* N480p1;
+    QAction* N720p1;
+    QAction* N1080p1;
+    QMenu* subMenuLista;
+    QAction* sbmSendMesage;
+    QAction* sbmTitEdit;
+    QAction* sbmTitDelete;
+    QAction* sbmTitClear;
+    QMenu* smnPlayList;
+    QAction* QuitarSubttulo1;
+    QAction* splResetLower;
+    QTimer* tmrHora;
+    QTimer* tmrVumeter;
+    QTimer* tmrRegresivo;
+    TImageList imgControls;
+    TImageList icons16;
+    TImageList Icons48;
+
+    // Window-wide state.
+    int CurrentIndex = 0;
+    int NextIndex = 0;
+    QString ExplorerRoot;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void BuildForm();
+    void BuildTopBar(QWidget* parent);
+    QWidget* BuildLeftColumn(QWidget* parent);
+    QWidget* BuildCentreColumn(QWidget* parent);
+    QWidget* BuildRightColumn(QWidget* parent);
+    void BuildHidden(QWidget* parent);
+    void BuildMenus();
+    void BuildTimers();
+    void WireHandlers();
+    void FillSoundCardLists();
+    void SetUpOutputsAtStart();
+    void InitEffectsCard();
+
+    ErrorReporter* m_errors;
+    bool m_exiting = false;
+};

@@ -1,0 +1,142 @@
+// Start-up, shutdown, "Salir" and the status bar.
+#include "app/TfrmMain.h"
+#include "audio/AudioLayer.h"
+#include "media/MediaFunctions.h"
+#include "media/TavoriaError.h"
+#include "media/TextFile.h"
+#include "player/VlcPlayerUnit.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <algorithm>
+
+TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent), m_errors(new ErrorReporter(this)) {
+    PickFolder = [this] { return QFileDialog::getExistingDirectory(this, QString(), QString()); };
+    BuildForm();
+    WireHandlers();
+    FormCreate();
+    tmrHora->start();
+    tmrVumeter->start();
+}
+
+TfrmMain::~TfrmMain() {
+    // "Salir" ends here without the shutdown steps: the player goes with the window.
+    delete vlcPlayer;
+    vlcPlayer = nullptr;
+}
+
+void TfrmMain::FormCreate() {
+    try {
+        // 1. Files dropped from a file manager (setAcceptDrops in the form).
+        // 2. Sound-card lists.
+        FillSoundCardLists();
+        // 3. List tables: the caption page first, then the window's own lists.
+        for (TListView* lv : CaptionPageListViews())
+            LoadListTable(lv, QStringLiteral("config.ini"));
+        for (TListView* lv : DirectListViews())
+            LoadListTable(lv, QStringLiteral("config.ini"));
+        // 4. Settings.
+        LoadConfig(QStringLiteral("config.ini"));
+        // 5. NDI detection, or the main sound card (which creates the player).
+        SetUpOutputsAtStart();
+        // 6. The audio layer on the effects card.
+        InitEffectsCard();
+    } catch (const std::exception& e) {
+        const QString text = ErrorText(e);
+        std::fprintf(stderr, "tavoria: %s\n", text.toLocal8Bit().constData());
+        try {
+            WriteTextFile(text, QStringLiteral("debug.txt"));
+        } catch (const std::exception& e2) {
+            std::fprintf(stderr, "tavoria: %s\n", ErrorText(e2).toLocal8Bit().constData());
+        }
+    }
+}
+
+void TfrmMain::FillSoundCardLists() {
+    BASS_DEVICEINFO info{};
+    for (DWORD n = 0; BASS_GetDeviceInfo(n, &info); ++n) {
+        const QString name = QString::fromUtf8(info.name ? info.name : "");
+        if (n >= 1)
+            cboSoundMain->addItem(name, int(n));
+        cboSoundCue->addItem(name, int(n));
+    }
+    for (DWORD n = 0; BASS_RecordGetDeviceInfo(n, &info); ++n)
+        cboSoundInput->addItem(QString::fromUtf8(info.name ? info.name : ""), int(n));
+}
+
+void TfrmMain::InitEffectsCard() {
+    if (!BASS_Init(cboSoundCue->currentIndex(), 44100, 0, nullptr, nullptr)) {
+        // Not modal: the desk opens and runs while the operator reads it.
+        auto* box = new QMessageBox(QMessageBox::Critical, QApplication::applicationName(),
+                                    QStringLiteral("No se pudo cargar la tarjeta de Sonido"),
+                                    QMessageBox::Ok);
+        box->setObjectName(QStringLiteral("SoundCardErrorBox"));
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->show();
+    }
+}
+
+void TfrmMain::closeEvent(QCloseEvent* event) {
+    if (m_exiting) {
+        event->accept();
+        return;
+    }
+    bool saved = false;
+    Guard([&] {
+        FormClose();
+        saved = true;
+    });
+    // A failed save keeps the window open with the error shown, so nothing the
+    // operator set up is lost; "Salir" still ends the desk without saving.
+    if (saved)
+        event->accept();
+    else
+        event->ignore();
+}
+
+void TfrmMain::FormClose() {
+    SaveConfig(QStringLiteral("config.ini"));
+    for (TListView* lv : DirectListViews())
+        SaveListTable(lv, QStringLiteral("config.ini"));
+    for (TListView* lv : CaptionPageListViews())
+        SaveListTable(lv, QStringLiteral("config.ini"));
+    delete vlcPlayer;
+    vlcPlayer = nullptr;
+}
+
+void TfrmMain::Salir1Click() {
+    m_exiting = true;
+    QCoreApplication::exit(0);
+}
+
+void TfrmMain::Mensaje(const QString& text, int panel) {
+    if (QLabel* p = barStatus->Panel(panel))
+        p->setText(text);
+}
+
+void TfrmMain::barStatusResize() {
+    barStatus->Panel(0)->setFixedWidth(std::max(0, barStatus->width() - 200));
+}
+
+QList<TListView*> TfrmMain::DirectListViews() const {
+    // The lists lying on the window itself: not those of the caption page and not
+    // the hidden auxiliary panel's. Kept in the window's child order.
+    QList<TListView*> result;
+    for (TListView* lv : findChildren<TListView*>()) {
+        if (tabSubtitler->isAncestorOf(lv) || panAuxiliar->isAncestorOf(lv))
+            continue;
+        result.push_back(lv);
+    }
+    std::sort(result.begin(), result.end(), [](TListView* a, TListView* b) {
+        return a->property("childOrder").toInt() < b->property("childOrder").toInt();
+    });
+    return result;
+}
+
+QList<TListView*> TfrmMain::CaptionPageListViews() const {
+    return tabSubtitler->findChildren<TListView*>();
+}

@@ -1,0 +1,231 @@
+#include "media/MediaFunctions.h"
+
+#include "audio/AudioLayer.h"
+#include "media/TIniDocument.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QLocale>
+#include <algorithm>
+#include <cmath>
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+const std::array<QString, 6> MediaExtensions = {QStringLiteral(".mp3"),  QStringLiteral(".mp4"),
+                                                QStringLiteral(".webm"), QStringLiteral(".mkv"),
+                                                QStringLiteral(".mov"),  QStringLiteral(".mpg")};
+
+int MediaExtensionIndex(const QString& path) {
+    const qsizetype slash =
+        std::max(path.lastIndexOf(QLatin1Char('/')), path.lastIndexOf(QDir::separator()));
+    const qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
+    if (dot < 0 || dot < slash)
+        return -1;
+    const QString ext = path.mid(dot).toLower();
+    for (size_t i = 0; i < MediaExtensions.size(); ++i)
+        if (ext == MediaExtensions[i])
+            return int(i);
+    return -1;
+}
+
+QString SecondsToHms(double seconds) {
+    if (!std::isfinite(seconds))
+        seconds = 0;
+    // nearbyint rounds halves to the even neighbour in the default rounding mode.
+    const double rounded = std::clamp(std::nearbyint(seconds), 0.0, 1e15);
+    const long long whole = static_cast<long long>(rounded);
+    const long long h = whole / 3600, m = (whole / 60) % 60, s = whole % 60;
+    return QStringLiteral("%1:%2:%3")
+        .arg(h, 2, 10, QLatin1Char('0'))
+        .arg(m, 2, 10, QLatin1Char('0'))
+        .arg(s, 2, 10, QLatin1Char('0'));
+}
+
+QString SecondsText(double seconds) {
+    if (seconds == 0)
+        return QStringLiteral("0");
+    QLocale locale;
+    locale.setNumberOptions(QLocale::OmitGroupSeparator);
+    return locale.toString(seconds, 'g', 15);
+}
+
+double MediaDurationSeconds(const QString& path) {
+    const QByteArray file = path.toUtf8();
+    DWORD handle =
+        BASS_StreamCreateFile(0, file.constData(), 0, 0, BASS_UNICODE | BASS_STREAM_PRESCAN);
+    if (!handle)
+        handle = BASS_MusicLoad(0, file.constData(), 0, 0, BASS_UNICODE | BASS_MUSIC_PRESCAN, 0);
+    if (!handle)
+        return 0;
+    const QWORD bytes = BASS_ChannelGetLength(handle, BASS_POS_BYTE);
+    const double seconds = bytes == QWORD(-1) ? 0.0 : BASS_ChannelBytes2Seconds(handle, bytes);
+    BASS_StreamFree(handle);
+    return seconds >= 1.0 ? seconds : 0.0;
+}
+
+void AddMediaFile(const QString& path, TListView* list) {
+    const int ext = MediaExtensionIndex(path);
+    if (ext < 0 || !list)
+        return;
+    const double seconds = ext == 0 ? MediaDurationSeconds(path) : 0.0;
+    QTreeWidgetItem* row = list->AddItem();
+    list->AddSubItem(row, QFileInfo(path).fileName());
+    list->AddSubItem(row, SecondsToHms(seconds));
+    list->AddSubItem(row, path);
+    list->AddSubItem(row, SecondsText(seconds));
+    list->AddSubItem(row, QString());
+    list->SetSubItemImage(row, ext);
+}
+
+namespace {
+
+// Lists a folder in the file system's own order (readdir), calling f(name, stat).
+template <typename F> void ListFolder(const QString& folder, F f) {
+    const QByteArray native = QFile::encodeName(folder);
+    DIR* dir = opendir(native.constData());
+    if (!dir)
+        return;
+    while (dirent* entry = readdir(dir)) {
+        const QByteArray name(entry->d_name);
+        if (name == "." || name == "..")
+            continue;
+        struct stat st {};
+        const QByteArray full = native + '/' + name;
+        if (stat(full.constData(), &st) != 0)
+            continue;
+        f(QFile::decodeName(name), st, full);
+    }
+    closedir(dir);
+}
+
+QString WithSeparator(const QString& folder) {
+    if (folder.endsWith(QLatin1Char('/')) || folder.endsWith(QDir::separator()))
+        return folder;
+    return folder + QDir::separator();
+}
+
+} // namespace
+
+void AddFolderFiles(const QString& folder, TListView* list) {
+    const QString base = WithSeparator(folder);
+    QStringList files;
+    // "The archive attribute alone": a regular, readable, writable, non-hidden file.
+    ListFolder(folder, [&](const QString& name, const struct stat& st, const QByteArray& full) {
+        if (!S_ISREG(st.st_mode) || name.startsWith(QLatin1Char('.')))
+            return;
+        if (access(full.constData(), R_OK | W_OK) != 0)
+            return;
+        // access() says yes to everything for root: look at the mode bits too.
+        if ((st.st_mode & (S_IRUSR | S_IWUSR)) != (S_IRUSR | S_IWUSR))
+            return;
+        files.push_back(name);
+    });
+    for (const QString& name : files)
+        AddMediaFile(base + name, list);
+}
+
+void ListSubfolders(const QString& folder, QStringList& strings) {
+    ListFolder(folder, [&](const QString& name, const struct stat& st, const QByteArray&) {
+        if (S_ISDIR(st.st_mode) && !name.startsWith(QLatin1Char('.')))
+            strings.push_back(name);
+    });
+}
+
+QString FindSubfolderIgnoringCase(const QString& folder, const QString& name) {
+    const QString base = WithSeparator(folder);
+    if (QFileInfo(base + name).isDir())
+        return base + name;
+    QString found;
+    ListFolder(folder, [&](const QString& entry, const struct stat& st, const QByteArray&) {
+        if (found.isEmpty() && S_ISDIR(st.st_mode) && entry.compare(name, Qt::CaseInsensitive) == 0)
+            found = entry;
+    });
+    return base + (found.isEmpty() ? name : found);
+}
+
+QString DequotedString(const QString& text) {
+    if (text.size() < 2 || !text.startsWith(QLatin1Char('\'')) || !text.endsWith(QLatin1Char('\'')))
+        return text;
+    const QString inner = text.mid(1, text.size() - 2);
+    QString out;
+    bool droppedPrevious = false;
+    for (const QChar c : inner) {
+        if (c == QLatin1Char('\'')) {
+            if (droppedPrevious) {
+                out += c; // the second apostrophe of a doubled pair stays
+                droppedPrevious = false;
+            } else {
+                droppedPrevious = true;
+            }
+            continue;
+        }
+        droppedPrevious = false;
+        out += c;
+    }
+    return out;
+}
+
+QStringList ListMediaEntries(const QString& folder) {
+    QStringList names;
+    ListFolder(folder, [&](const QString& name, const struct stat& st, const QByteArray&) {
+        if (S_ISDIR(st.st_mode)) {
+            if (!name.startsWith(QLatin1Char('.')))
+                names.push_back(name);
+        } else if (S_ISREG(st.st_mode) && MediaExtensionIndex(name) >= 0) {
+            names.push_back(name);
+        }
+    });
+    return names;
+}
+
+namespace {
+constexpr int MaxListColumns = 64;
+}
+
+void SaveListTable(TListView* listView, const QString& fileName) {
+    TIniDocument ini(fileName);
+    const QString section = listView->objectName();
+    const int x = listView->columnCount();
+    const int y = listView->RowCount();
+    for (int i = 0; i < y; ++i) {
+        const QTreeWidgetItem* row = listView->Row(i);
+        const QString num = QString::number(i);
+        ini.WriteInteger(section, QStringLiteral("iconindex") + num, TListView::SubItemImage(row));
+        const int have = TListView::SubItemCount(row);
+        for (int j = 0; j <= x; ++j) {
+            if (j >= have)
+                continue; // a sub-item the row does not have is skipped
+            ini.WriteString(section, QStringLiteral("celda") + num + QString::number(j),
+                            TListView::SubItem(row, j));
+        }
+    }
+    ini.WriteInteger(section, QStringLiteral("totalY"), y);
+    ini.WriteInteger(section, QStringLiteral("totalX"), x);
+    ini.Update();
+}
+
+void LoadListTable(TListView* listView, const QString& fileName) {
+    const TIniDocument ini(fileName);
+    const QString section = listView->objectName();
+    // A hand-edited table cannot make the desk build millions of empty rows: every
+    // stored row has at least its "iconindex" key, and no list has more than a few
+    // dozen columns.
+    const int entries = ini.EntryCount(section);
+    const int x =
+        std::clamp(ini.ReadInteger(section, QStringLiteral("totalX"), 0), 0, MaxListColumns);
+    const int y = std::clamp(ini.ReadInteger(section, QStringLiteral("totalY"), 0), 0, entries);
+    listView->setUpdatesEnabled(false);
+    for (int i = 0; i < y; ++i) {
+        const QString num = QString::number(i);
+        QTreeWidgetItem* row = listView->AddItem();
+        for (int j = 0; j < x; ++j)
+            listView->AddSubItem(
+                row, ini.ReadString(section, QStringLiteral("celda") + num + QString::number(j),
+                                    QString()));
+        if (x > 0)
+            listView->SetSubItemImage(
+                row, ini.ReadInteger(section, QStringLiteral("iconindex") + num, -1));
+    }
+    listView->setUpdatesEnabled(true);
+}

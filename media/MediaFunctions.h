@@ -1,0 +1,56 @@
+#pragma once
+#include "media/TListView.h"
+
+#include <QString>
+#include <QStringList>
+#include <array>
+
+// The six known media file extensions; a row's type icon is the extension's index.
+extern const std::array<QString, 6> MediaExtensions;
+
+// Index of the path's extension in MediaExtensions (ignoring case), -1 when unknown.
+// The extension runs from the last "." after the last folder separator.
+int MediaExtensionIndex(const QString& path);
+
+// "hh:mm:ss" of the nearest whole second, a half going to the even neighbour;
+// hours are not limited.
+QString SecondsToHms(double seconds);
+
+// The seconds of a media row: general floating-point form, up to 15 significant
+// digits, the locale's decimal separator, "0" for zero.
+QString SecondsText(double seconds);
+
+// Exact length of an audio file in seconds through the audio layer; 0 when it
+// cannot be measured or is under one second (also before the layer is initialised).
+double MediaDurationSeconds(const QString& path);
+
+// Appends a media row for a local file, or nothing when its extension is unknown.
+// ".mp3" files are measured with MediaDurationSeconds.
+void AddMediaFile(const QString& path, TListView* list);
+
+// Appends the media files of folder (regular, readable, writable, not hidden) in
+// the order the file system lists them.
+void AddFolderFiles(const QString& folder, TListView* list);
+
+// Appends the names of folder's sub-folders (not those whose names begin with ".")
+// in the order the file system lists them; a missing folder adds nothing.
+void ListSubfolders(const QString& folder, QStringList& strings);
+
+// The sub-folder of folder named name, found ignoring letter case (the exact
+// spelling first); folder + name when none exists.
+QString FindSubfolderIgnoringCase(const QString& folder, const QString& name);
+
+// Removes one level of apostrophe quoting from a tab's text: a text of two or more
+// characters that begins and ends with "'" loses those two, and inside, "''"
+// becomes "'" while a lone "'" is dropped. Any other text is returned unchanged.
+QString DequotedString(const QString& text);
+
+// Names of a folder's entries that the explorer tree shows: sub-folders whose
+// names do not begin with "." and files of a known media type, not hidden by the
+// file system, in listing order.
+QStringList ListMediaEntries(const QString& folder);
+
+// List tables: the rows of a list view kept in a section of an INI file named after
+// the list view ("totalX", "totalY", "iconindex<i>", "celda<i><j>").
+void SaveListTable(TListView* listView, const QString& fileName);
+void LoadListTable(TListView* listView, const QString& fileName);

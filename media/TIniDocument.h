@@ -1,0 +1,63 @@
+#pragma once
+#include <QHash>
+#include <QString>
+#include <vector>
+
+// An INI file held in memory. Read whole as UTF-8 (a byte-order mark is skipped,
+// lines end at CR LF, LF or CR); written back whole by Update() as UTF-8 with a
+// byte-order mark, CR LF line ends and one empty line after each section.
+// Section and key names compare without regard to letter case; lookups are hashed.
+// Nothing reaches the file unless Update() is called.
+class TIniDocument {
+public:
+    // Reads the file if it exists; a file that exists but cannot be read raises
+    // TavoriaError. A missing file gives an empty document.
+    explicit TIniDocument(const QString& fileName);
+
+    QString ReadString(const QString& section, const QString& key, const QString& def) const;
+    int ReadInteger(const QString& section, const QString& key, int def) const;
+    bool ReadBool(const QString& section, const QString& key, bool def) const;
+
+    void WriteString(const QString& section, const QString& key, const QString& value);
+    void WriteInteger(const QString& section, const QString& key, int value);
+    void WriteBool(const QString& section, const QString& key, bool value);
+
+    bool SectionExists(const QString& section) const;
+    bool ValueExists(const QString& section, const QString& key) const;
+    // Number of entries of a section (0 when absent).
+    int EntryCount(const QString& section) const;
+
+    // Replaces the file atomically with the document; raises TavoriaError on failure.
+    void Update() const;
+    // The bytes Update() writes.
+    QByteArray ToBytes() const;
+
+    const QString& FileName() const { return m_fileName; }
+
+    // Parses the text of an INI file (exposed for tests and benchmarks).
+    void Parse(const QString& text);
+
+    // The integer rules of ReadInteger: "0x"/"0X" (text longer than two characters)
+    // and "$" are hexadecimal, otherwise decimal with an optional sign.
+    static bool ParseInteger(const QString& text, int& out);
+
+private:
+    struct Entry {
+        QString key;
+        QString value;
+        bool hasValue = true; // false: a line without "=", written back unchanged
+    };
+    struct Section {
+        QString name;
+        std::vector<Entry> entries;
+        QHash<QString, int> index; // lower-case key -> first entry with that key
+    };
+
+    const Section* FindSection(const QString& name) const;
+    Section& SectionFor(const QString& name);
+    const Entry* FindEntry(const QString& section, const QString& key) const;
+
+    QString m_fileName;
+    std::vector<Section> m_sections;
+    QHash<QString, int> m_sectionIndex;
+};

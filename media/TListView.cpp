@@ -1,0 +1,100 @@
+#include "media/TListView.h"
+
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <algorithm>
+
+namespace {
+constexpr int ImageIndexRole = Qt::UserRole + 1;
+}
+
+TListView::TListView(QWidget* parent) : QTreeWidget(parent) {
+    setRootIsDecorated(false);
+    setItemsExpandable(false);
+    setUniformRowHeights(true);
+    setAllColumnsShowFocus(true);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    header()->setStretchLastSection(false);
+    header()->setSectionsMovable(false);
+    connect(selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            [this](const QItemSelection& selected, const QItemSelection& deselected) {
+                for (const QModelIndex& i : deselected.indexes())
+                    if (i.column() == 0)
+                        if (auto* item = itemFromIndex(i))
+                            emit OnSelectItem(item, false);
+                for (const QModelIndex& i : selected.indexes())
+                    if (i.column() == 0)
+                        if (auto* item = itemFromIndex(i))
+                            emit OnSelectItem(item, true);
+            });
+}
+
+QTreeWidgetItem* TListView::AddItem() {
+    return InsertItem(topLevelItemCount());
+}
+
+QTreeWidgetItem* TListView::InsertItem(int index) {
+    auto* item = new QTreeWidgetItem();
+    item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemIsDragEnabled);
+    insertTopLevelItem(std::clamp(index, 0, topLevelItemCount()), item);
+    emit OnInsert(item);
+    return item;
+}
+
+void TListView::DeleteItem(int index) {
+    QTreeWidgetItem* item = takeTopLevelItem(index);
+    if (!item)
+        return;
+    delete item;
+    emit OnDeletion();
+}
+
+void TListView::ClearItems() {
+    for (int i = topLevelItemCount() - 1; i >= 0; --i)
+        DeleteItem(i);
+}
+
+int TListView::SubItemCount(const QTreeWidgetItem* item) {
+    return item ? std::max(0, item->columnCount() - 1) : 0;
+}
+
+QString TListView::SubItem(const QTreeWidgetItem* item, int j) {
+    return item && j >= 0 && j + 1 < item->columnCount() ? item->text(j + 1) : QString();
+}
+
+void TListView::AddSubItem(QTreeWidgetItem* item, const QString& text) const {
+    // A row whose caption was never set still owns column 0.
+    const int column = std::max(1, item->columnCount());
+    item->setText(column, text);
+}
+
+void TListView::SetSubItem(QTreeWidgetItem* item, int j, const QString& text) const {
+    if (j < 0)
+        return;
+    while (SubItemCount(item) < j)
+        AddSubItem(item, QString());
+    item->setText(j + 1, text);
+}
+
+int TListView::SubItemImage(const QTreeWidgetItem* item) {
+    if (!item || item->columnCount() < 2)
+        return -1;
+    const QVariant v = item->data(1, ImageIndexRole);
+    return v.isValid() ? v.toInt() : -1;
+}
+
+void TListView::SetSubItemImage(QTreeWidgetItem* item, int index) const {
+    if (item->columnCount() < 2)
+        item->setText(1, item->text(1));
+    item->setData(1, ImageIndexRole, index);
+    item->setIcon(1, m_images && index >= 0 ? m_images->Icon(index) : QIcon());
+}
+
+QList<int> TListView::SelectedRows() const {
+    QList<int> rows;
+    for (QTreeWidgetItem* item : selectedItems())
+        rows.push_back(indexOfTopLevelItem(item));
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
