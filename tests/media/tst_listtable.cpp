@@ -1,0 +1,165 @@
+#include "media/MediaFunctions.h"
+#include "media/TIniDocument.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+QByteArray ReadAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+TListView* MakeList(const char* name, int columns, QObject* owner) {
+    auto* lv = new TListView();
+    lv->setObjectName(QString::fromLatin1(name));
+    lv->setColumnCount(columns);
+    QObject::connect(owner, &QObject::destroyed, lv, [lv] { delete lv; });
+    return lv;
+}
+
+void AddRow(TListView* lv, const QStringList& subItems, int image) {
+    QTreeWidgetItem* row = lv->AddItem();
+    for (const QString& s : subItems)
+        lv->AddSubItem(row, s);
+    if (image != -2)
+        lv->SetSubItemImage(row, image);
+}
+
+QStringList Row(TListView* lv, int i) {
+    QStringList out;
+    for (int j = 0; j < TListView::SubItemCount(lv->Row(i)); ++j)
+        out << TListView::SubItem(lv->Row(i), j);
+    return out;
+}
+} // namespace
+
+class TstListTable : public QObject {
+    Q_OBJECT
+private slots:
+    void playlistLayoutInOrder();
+    void roundTripAndShrink();
+    void captionRowsAndHandEditedTables();
+    void loadAppendsAndRunsInsertion();
+    void absurdTotalsStayBounded();
+};
+
+void TstListTable::playlistLayoutInOrder() {
+    QTemporaryDir dir;
+    const QString ini = dir.filePath(QStringLiteral("config.ini"));
+    TListView* pl = MakeList("lstPlayList", 6, this);
+    AddRow(pl, {"a.mp3", "00:05:00", "/m/a.mp3", "300", ""}, 0);
+    AddRow(pl, {"watch?v=x", "00:00:00", "https://youtube.com/watch?v=x", "0", "2"}, 13);
+    SaveListTable(pl, ini);
+    QCOMPARE(ReadAll(ini), QByteArray("\xEF\xBB\xBF[lstPlayList]\r\n"
+                                      "iconindex0=0\r\ncelda00=a.mp3\r\ncelda01=00:05:00\r\n"
+                                      "celda02=/m/a.mp3\r\ncelda03=300\r\ncelda04=\r\n"
+                                      "iconindex1=13\r\ncelda10=watch?v=x\r\ncelda11=00:00:00\r\n"
+                                      "celda12=https://youtube.com/watch?v=x\r\ncelda13=0\r\n"
+                                      "celda14=2\r\ntotalY=2\r\ntotalX=6\r\n\r\n"));
+    // Restored rows carry six sub-items; the next save appends celda05/celda15.
+    TListView* back = MakeList("lstPlayList", 6, this);
+    LoadListTable(back, ini);
+    QCOMPARE(back->RowCount(), 2);
+    QCOMPARE(Row(back, 1),
+             (QStringList{"watch?v=x", "00:00:00", "https://youtube.com/watch?v=x", "0", "2", ""}));
+    QCOMPARE(TListView::SubItemImage(back->Row(1)), 13);
+    SaveListTable(back, ini);
+    QVERIFY(ReadAll(ini).endsWith("totalY=2\r\ntotalX=6\r\ncelda05=\r\ncelda15=\r\n\r\n"));
+}
+
+void TstListTable::roundTripAndShrink() {
+    QTemporaryDir dir;
+    const QString ini = dir.filePath(QStringLiteral("config.ini"));
+    TListView* pl = MakeList("lstPlayList", 6, this);
+    for (int i = 0; i < 10; ++i)
+        AddRow(pl,
+               {QStringLiteral("f%1.mp4").arg(i), "00:00:00", QStringLiteral("/m/f%1").arg(i), "0",
+                "", ""},
+               1);
+    SaveListTable(pl, ini);
+    while (pl->RowCount() > 3)
+        pl->DeleteItem(pl->RowCount() - 1);
+    SaveListTable(pl, ini);
+    TIniDocument doc(ini);
+    QCOMPARE(doc.ReadInteger("lstPlayList", "totalY", -1), 3);
+    // Rows 3..9 stay in the file but are never read again.
+    QCOMPARE(doc.ReadString("lstPlayList", "celda90", QString()), QStringLiteral("f9.mp4"));
+    TListView* back = MakeList("lstPlayList", 6, this);
+    LoadListTable(back, ini);
+    QCOMPARE(back->RowCount(), 3);
+    QCOMPARE(Row(back, 2), Row(pl, 2));
+    // Saving the restored list changes no byte.
+    const QByteArray before = ReadAll(ini);
+    SaveListTable(back, ini);
+    QCOMPARE(ReadAll(ini), before);
+}
+
+void TstListTable::captionRowsAndHandEditedTables() {
+    QTemporaryDir dir;
+    const QString ini = dir.filePath(QStringLiteral("config.ini"));
+    TListView* captions = MakeList("lstTextos", 4, this);
+    AddRow(captions, {"Ana", "Charla", "Sala 2"}, -2); // no image set
+    TListView* events = MakeList("lstEventos", 4, this);
+    SaveListTable(captions, ini);
+    SaveListTable(events, ini);
+    TIniDocument doc(ini);
+    QCOMPARE(doc.ReadInteger("lstTextos", "iconindex0", 0), -1);
+    QVERIFY(!doc.ValueExists("lstTextos", "celda03"));
+    QCOMPARE(doc.ReadInteger("lstEventos", "totalY", -1), 0);
+    QCOMPARE(doc.ReadInteger("lstEventos", "totalX", -1), 4);
+
+    TListView* back = MakeList("lstTextos", 4, this);
+    LoadListTable(back, ini);
+    QCOMPARE(Row(back, 0), (QStringList{"Ana", "Charla", "Sala 2", ""}));
+    TListView* noEvents = MakeList("lstEventos", 4, this);
+    LoadListTable(noEvents, ini);
+    QCOMPARE(noEvents->RowCount(), 0);
+
+    // A hand-edited section: "totalX" 2 restores two sub-items, a bad icon index
+    // gives no image, a missing cell is empty.
+    QFile f(ini);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write("[lstPlayList]\ntotalY=2\ntotalX=2\ncelda00=a\ncelda01=b\ncelda02=c\n"
+            "iconindex0=zz\ncelda11=only\n");
+    f.close();
+    TListView* pl = MakeList("lstPlayList", 6, this);
+    LoadListTable(pl, ini);
+    QCOMPARE(pl->RowCount(), 2);
+    QCOMPARE(Row(pl, 0), (QStringList{"a", "b"}));
+    QCOMPARE(Row(pl, 1), (QStringList{"", "only"}));
+    QCOMPARE(TListView::SubItemImage(pl->Row(0)), -1);
+}
+
+void TstListTable::loadAppendsAndRunsInsertion() {
+    QTemporaryDir dir;
+    const QString ini = dir.filePath(QStringLiteral("config.ini"));
+    TListView* pl = MakeList("lstPlayList", 6, this);
+    AddRow(pl, {"x", "00:00:00", "/x", "0", ""}, 1);
+    SaveListTable(pl, ini);
+    int inserted = 0;
+    connect(pl, &TListView::OnInsert, this, [&] { ++inserted; });
+    LoadListTable(pl, ini);
+    QCOMPARE(pl->RowCount(), 2);
+    QCOMPARE(inserted, 1);
+    QCOMPARE(TListView::SubItem(pl->Row(1), 2), QStringLiteral("/x"));
+}
+
+void TstListTable::absurdTotalsStayBounded() {
+    QTemporaryDir dir;
+    const QString ini = dir.filePath(QStringLiteral("config.ini"));
+    QFile f(ini);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write("[lstPlayList]\ntotalY=2000000000\ntotalX=2000000000\ncelda00=a\n");
+    f.close();
+    TListView* pl = MakeList("lstPlayList", 6, this);
+    LoadListTable(pl, ini);
+    // No more rows than the section has keys, and the stored cell is there.
+    QVERIFY(pl->RowCount() <= 3);
+    QCOMPARE(TListView::SubItem(pl->Row(0), 0), QStringLiteral("a"));
+}
+
+QTEST_MAIN(TstListTable)
+#include "tst_listtable.moc"
