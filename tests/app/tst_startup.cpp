@@ -1,0 +1,326 @@
+// The window's start-up, shutdown and settings, driven as the operator's
+// config.ini and folders would drive them.
+#include "app/TfrmMain.h"
+#include "media/TIniDocument.h"
+#include "player/VlcPlayerUnit.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QSlider>
+#include <QSpinBox>
+#include <QTemporaryDir>
+#include <QTextEdit>
+#include <QTreeWidget>
+#include <QtTest>
+#include <memory>
+
+namespace {
+
+QByteArray ReadAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void WriteAll(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+void Touch(const QString& path) {
+    WriteAll(path, "x");
+}
+
+QStringList Names(TListView* lv) {
+    QStringList out;
+    for (int i = 0; i < lv->RowCount(); ++i)
+        out << TListView::SubItem(lv->Row(i), 0);
+    return out;
+}
+
+// The keys of a section in file order.
+QStringList KeysOf(const QByteArray& file, const QByteArray& section) {
+    QStringList keys;
+    bool in = false;
+    for (const QByteArray& line : file.split('\n')) {
+        const QByteArray l = line.trimmed();
+        if (l.startsWith('[')) {
+            in = l == "[" + section + "]";
+            continue;
+        }
+        if (in && l.contains('='))
+            keys << QString::fromUtf8(l.left(l.indexOf('=')));
+    }
+    return keys;
+}
+
+} // namespace
+
+class TstStartup : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+    void firstStartWithoutConfig();
+    void richConfigRestoresEverything();
+    void badTabStopsLoadingAndGoesToDebugFile();
+    void unreadableConfigAtStartAndAtClose();
+    void closeSavesInOrderAndSalirSavesNothing();
+    void saveLoadRoundTripIsByteStable();
+    void statusBarAndErrorBox();
+
+private:
+    std::unique_ptr<TfrmMain> Start() { return std::make_unique<TfrmMain>(); }
+    void MakeEffectsFolder(const QString& root);
+    std::unique_ptr<QTemporaryDir> m_dir;
+};
+
+void TstStartup::init() {
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(QDir::setCurrent(m_dir->path()));
+}
+
+void TstStartup::cleanup() {
+    QDir::setCurrent(QDir::tempPath());
+    m_dir.reset();
+}
+
+void TstStartup::MakeEffectsFolder(const QString& root) {
+    for (const char* sub : {"Efx/Uno", "Efx/Dos", "Efx/'Tres'", "time/Voz1", "time/Voz2"})
+        QVERIFY(QDir(root).mkpath(QString::fromUtf8(sub)));
+    Touch(root + QStringLiteral("/Efx/Uno/u1.mp4"));
+    Touch(root + QStringLiteral("/Efx/Dos/d1.mkv"));
+    Touch(root + QStringLiteral("/Efx/Dos/d2.mov"));
+    Touch(root + QStringLiteral("/Efx/Dos/notes.txt"));
+}
+
+void TstStartup::firstStartWithoutConfig() {
+    auto w = Start();
+    QCOMPARE(w->txtRootFolder->text(), QDir::homePath() + QStringLiteral("/Videos"));
+    QCOMPARE(w->txtFolderCunas->text(), QCoreApplication::applicationDirPath());
+    QCOMPARE(w->txtCurrentSong->text(), QCoreApplication::applicationDirPath());
+    QCOMPARE(w->txtRepeat->value(), 1);
+    QCOMPARE(w->volPrincipal->value(), 1);
+    QCOMPARE(w->tbCue->value(), 1);
+    QCOMPARE(w->volPisador->value(), 90);
+    QCOMPARE(w->tabEfectos->TabIndex(), -1);
+    QVERIFY(!w->chkNDI->isChecked() && !w->chkUdp->isChecked() && !w->chkTopSubtitle->isChecked());
+    QCOMPARE(w->lstPlayList->RowCount(), 0);
+    QVERIFY(!QFile::exists(QStringLiteral("debug.txt")));
+    // Device 0 (no sound) is in the effects card list only: entry k of the main
+    // list is device k + 1.
+    QVERIFY(w->cboSoundCue->count() >= 1);
+    QCOMPARE(w->cboSoundMain->count(), w->cboSoundCue->count() - 1);
+    for (int k = 0; k < w->cboSoundMain->count(); ++k) {
+        QCOMPARE(w->cboSoundMain->itemText(k), w->cboSoundCue->itemText(k + 1));
+        QCOMPARE(w->cboSoundMain->itemData(k).toInt(), k + 1);
+    }
+    QVERIFY(w->cboSoundCue->findText(QStringLiteral("JingleCard")) > 0);
+    // The window, its title and the hidden controls.
+    QCOMPARE(w->windowTitle(), QStringLiteral("Tavoria 3.2 (beta)"));
+    QCOMPARE(w->minimumSize(), QSize(1100, 650));
+    QVERIFY(w->findChild<QWidget*>(QStringLiteral("panAuxiliar"))->isHidden());
+    QVERIFY(w->cboSoundInput->isHidden());
+    QCOMPARE(w->tmrHora->interval(), 1000);
+    QCOMPARE(w->tmrVumeter->interval(), 100);
+    QVERIFY(w->tmrHora->isActive() && w->tmrVumeter->isActive() && !w->tmrRegresivo->isActive());
+    QVERIFY(w->N720p1->isChecked());
+}
+
+void TstStartup::richConfigRestoresEverything() {
+    const QString effects = m_dir->filePath(QStringLiteral("fx"));
+    MakeEffectsFolder(effects);
+    const QString root = m_dir->filePath(QStringLiteral("media"));
+    QVERIFY(QDir().mkpath(root + QStringLiteral("/sub")));
+    Touch(root + QStringLiteral("/a.mp4"));
+    const QString out = m_dir->filePath(QStringLiteral("out"));
+    QVERIFY(QDir().mkpath(out));
+    WriteAll(out + QStringLiteral("/marquesina.txt"), "\xEF\xBB\xBF"
+                                                      "Linea A\tLinea B");
+    WriteAll(QStringLiteral("config.ini"),
+             "[lstTextos]\ntotalX=4\ntotalY=1\niconindex0=-1\ncelda00=Ana\ncelda01=Charla\n"
+             "[lstJingles]\ntotalX=5\ntotalY=1\ncelda00=old.mp3\n"
+             "[lstPlayList]\ntotalX=6\ntotalY=2\niconindex0=1\ncelda00=a.mp4\ncelda02=/m/a.mp4\n"
+             "iconindex1=12\ncelda10=x\ncelda12=http://h/x\n"
+             "[CONFIG]\nRootFolder=" +
+                 root.toUtf8() + "\nCunhasFolder=" + effects.toUtf8() +
+                 "\nOutTextos=" + out.toUtf8() +
+                 "\nSoundHoras=1\nVolPrincipal=40\nVolEfectos=250\nVolPisador=150\n"
+                 "RepetirDesde=0\nEfectosIndex=0x1\nNDIMode=2\nUDPMode=1\nTOPSubTitle=yes\n");
+    auto w = Start();
+    QVERIFY2(!QFile::exists(QStringLiteral("debug.txt")), ReadAll(QStringLiteral("debug.txt")));
+    QCOMPARE(w->lstTextos->RowCount(), 1);
+    QCOMPARE(TListView::SubItem(w->lstTextos->Row(0), 1), QStringLiteral("Charla"));
+    QCOMPARE(Names(w->lstPlayList), (QStringList{"a.mp4", "x"}));
+    QCOMPARE(TListView::SubItemImage(w->lstPlayList->Row(1)), 12);
+    QCOMPARE(w->tabEfectos->Count(), 3);
+    QCOMPARE(w->tabEfectos->TabIndex(), 1);
+    // The selected tab replaced the effects rows restored from the file.
+    QStringList expected;
+    if (w->tabEfectos->TabText(1) == QStringLiteral("Dos"))
+        expected = {"d1.mkv", "d2.mov"};
+    else if (w->tabEfectos->TabText(1) == QStringLiteral("Uno"))
+        expected = {"u1.mp4"};
+    QStringList names = Names(w->lstJingles);
+    names.sort();
+    QCOMPARE(names, expected);
+    QCOMPARE(w->cboHoras->count(), 2);
+    QCOMPARE(w->cboHoras->currentIndex(), 1);
+    QCOMPARE(w->volPrincipal->value(), 40);
+    QCOMPARE(w->tbCue->value(), 100);
+    QCOMPARE(w->volPisador->value(), 98);
+    QCOMPARE(w->txtRepeat->value(), 1);
+    QVERIFY(w->chkNDI->isChecked());
+    QVERIFY(w->chkUdp->isChecked());
+    QVERIFY(!w->chkTopSubtitle->isChecked());
+    // NDI at start: no main card choice, no picture adjustment, NDI start options.
+    QVERIFY(!w->cboSoundMain->isEnabled());
+    QVERIFY(!w->chkVideoAdjustEnable->isEnabled());
+    QCOMPARE(w->vlcPlayer->StartOptions(),
+             (QStringList{QStringLiteral("--vout=NDI"), QStringLiteral("--aout=NDI")}));
+    QCOMPARE(w->txtMarquesina->toPlainText(), QStringLiteral("Linea A\tLinea B"));
+    // The explorer shows the root's sub-folder first, then its media files.
+    QCOMPARE(w->lstExplorer->topLevelItemCount(), 2);
+    QCOMPARE(w->lstExplorer->topLevelItem(0)->text(0), QStringLiteral("sub"));
+    QCOMPARE(w->lstExplorer->topLevelItem(1)->text(0), QStringLiteral("a.mp4"));
+}
+
+void TstStartup::badTabStopsLoadingAndGoesToDebugFile() {
+    const QString effects = m_dir->filePath(QStringLiteral("fx"));
+    MakeEffectsFolder(effects);
+    const QString out = m_dir->filePath(QStringLiteral("out"));
+    QVERIFY(QDir().mkpath(out));
+    WriteAll(out + QStringLiteral("/marquesina.txt"), "never loaded");
+    WriteAll(QStringLiteral("config.ini"),
+             "[CONFIG]\nCunhasFolder=" + effects.toUtf8() + "\nOutTextos=" + out.toUtf8() +
+                 "\nEfectosIndex=5\nNDIMode=1\nUDPMode=1\nTOPSubTitle=1\n");
+    auto w = Start();
+    QCOMPARE(ReadAll(QStringLiteral("debug.txt")), QByteArray("Tab index out of bounds"));
+    QVERIFY(!w->chkNDI->isChecked() && !w->chkUdp->isChecked() && !w->chkTopSubtitle->isChecked());
+    QVERIFY(w->txtMarquesina->toPlainText().isEmpty());
+    // The NDI step did not run.
+    QVERIFY(w->vlcPlayer->StartOptions().isEmpty());
+    QVERIFY(w->isEnabled());
+}
+
+void TstStartup::unreadableConfigAtStartAndAtClose() {
+    QVERIFY(QDir().mkpath(QStringLiteral("config.ini")));
+    auto w = Start();
+    const QByteArray debug = ReadAll(QStringLiteral("debug.txt"));
+    QVERIFY2(debug.contains("config.ini"), debug);
+    QCOMPARE(w->lstPlayList->RowCount(), 0);
+    w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+    // Closing cannot save: one error box, the window stays open, nothing crashes.
+    QVERIFY(!w->close());
+    QCOMPARE(w->Errors().Count(), 1);
+    QVERIFY(w->Errors().LastText().contains(QStringLiteral("config.ini")));
+    QVERIFY(w->Errors().BoxVisible());
+    QVERIFY(w->isVisible());
+}
+
+void TstStartup::closeSavesInOrderAndSalirSavesNothing() {
+    WriteAll(QStringLiteral("config.ini"), "[Other]\nkeep=me\n");
+    {
+        auto w = Start();
+        TListView* pl = w->lstPlayList;
+        QTreeWidgetItem* row = pl->AddItem();
+        for (const char* s : {"a.mp4", "00:00:00", "/m/a.mp4", "0", ""})
+            pl->AddSubItem(row, QString::fromUtf8(s));
+        w->show();
+        QVERIFY(w->close());
+    }
+    const QByteArray saved = ReadAll(QStringLiteral("config.ini"));
+    QVERIFY(saved.startsWith("\xEF\xBB\xBF[Other]\r\nkeep=me\r\n\r\n[CONFIG]\r\n"));
+    // Every line ends with CR LF.
+    QVERIFY(!QByteArray(saved).replace("\r\n", "").contains('\n'));
+    QVERIFY(saved.endsWith("\r\n\r\n"));
+    const QByteArray bytes = ReadAll(QStringLiteral("config.ini"));
+    QCOMPARE(
+        KeysOf(bytes, "CONFIG"),
+        (QStringList{"RootFolder", "CunhasFolder", "OutTextos", "SoundMain", "SoundCue",
+                     "SoundInput", "SoundHoras", "RepetirDesde", "EfectosIndex", "VolPrincipal",
+                     "VolEfectos", "VolPisador", "NDIMode", "UDPMode", "TOPSubTitle"}));
+    // The list sections follow in the order of their first save.
+    QStringList sections;
+    for (const QByteArray& line : bytes.mid(3).split('\n'))
+        if (line.startsWith('['))
+            sections << QString::fromUtf8(line.trimmed());
+    QCOMPARE(sections, (QStringList{"[Other]", "[CONFIG]", "[lstJingles]", "[lstPlayList]",
+                                    "[lstEventos]", "[lstTextos]"}));
+    TIniDocument doc(QStringLiteral("config.ini"));
+    QCOMPARE(doc.ReadString("lstPlayList", "celda02", QString()), QStringLiteral("/m/a.mp4"));
+    QCOMPARE(doc.ReadInteger("CONFIG", "EfectosIndex", 0), -1);
+    QCOMPARE(doc.ReadInteger("CONFIG", "VolPisador", 0), 90);
+
+    // "Salir" ends without writing anything.
+    {
+        auto w = Start();
+        w->volPrincipal->setValue(77);
+        w->lstPlayList->ClearItems();
+        w->Salir1Click();
+    }
+    QCOMPARE(ReadAll(QStringLiteral("config.ini")), bytes);
+}
+
+void TstStartup::saveLoadRoundTripIsByteStable() {
+    const QString effects = m_dir->filePath(QStringLiteral("fx"));
+    MakeEffectsFolder(effects);
+    WriteAll(QStringLiteral("config.ini"),
+             "[CONFIG]\nCunhasFolder=" + effects.toUtf8() +
+                 "\nEfectosIndex=2\nVolPrincipal=33\nVolPisador=12\nUDPMode=1\nRepetirDesde=4\n"
+                 "[lstTextos]\ntotalX=4\ntotalY=1\ncelda00=Ana\ncelda01=Charla\ncelda02=Sala\n");
+    {
+        auto w = Start();
+        QVERIFY(w->close());
+    }
+    const QByteArray first = ReadAll(QStringLiteral("config.ini"));
+    {
+        auto w = Start();
+        QCOMPARE(w->volPrincipal->value(), 33);
+        QCOMPARE(w->txtRepeat->value(), 4);
+        QCOMPARE(w->tabEfectos->TabIndex(), 2);
+        QVERIFY(w->close());
+    }
+    QCOMPARE(ReadAll(QStringLiteral("config.ini")), first);
+}
+
+void TstStartup::statusBarAndErrorBox() {
+    auto w = Start();
+    w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+    w->resize(1100, 650);
+    QTRY_COMPARE(w->barStatus->Panel(0)->width(), w->barStatus->width() - 200);
+    w->Mensaje(QStringLiteral("Insertado"), 0);
+    QCOMPARE(w->barStatus->Panel(0)->text(), QStringLiteral("Insertado"));
+
+    // A failing handler, ten times in a row: one box, the desk runs on.
+    for (int i = 0; i < 10; ++i)
+        w->Guard([] { throw std::runtime_error("No se pudo escribir \"hora.txt\""); });
+    QCOMPARE(w->Errors().Count(), 10);
+    QVERIFY(w->Errors().BoxVisible());
+    int boxes = 0;
+    for (QWidget* top : QApplication::topLevelWidgets())
+        if (qobject_cast<QMessageBox*>(top) && top->isVisible() &&
+            top->objectName() == QStringLiteral("ErrorBox"))
+            ++boxes;
+    QCOMPARE(boxes, 1);
+}
+
+int main(int argc, char** argv) {
+    // A home of our own with a videos folder, so the defaults are known.
+    QTemporaryDir home;
+    QDir(home.path()).mkpath(QStringLiteral("Videos"));
+    qputenv("HOME", home.path().toUtf8());
+    qunsetenv("XDG_CONFIG_HOME");
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Tavoria 3 (beta)"));
+    TstStartup t;
+    return QTest::qExec(&t, argc, argv);
+}
+
+#include "tst_startup.moc"
