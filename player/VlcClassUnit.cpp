@@ -83,8 +83,15 @@ TVlcMedia::TVlcMedia(TVlcInstance* instance, const QString& mrl) : FVLC(instance
     libvlc_instance_t* handle = FVLC->Handle();
     if (handle == nullptr)
         return;
+    // An existing file is opened as a path, a text with a scheme as a
+    // location. A text without a scheme that names no file is a missing path:
+    // as a location libVLC would probe every access module with it, and some
+    // of them (rist) wait for data for ever and block stop and release; as a
+    // path libVLC reports the missing file as an error at once.
     const QFileInfo fi(mrl);
-    if (!mrl.isEmpty() && fi.exists() && !fi.isDir())
+    const bool isFile = !mrl.isEmpty() && fi.exists() && !fi.isDir();
+    const bool hasScheme = mrl.contains(QStringLiteral("://"));
+    if (isFile || (!hasScheme && !mrl.trimmed().isEmpty()))
         FMD = vlc::libvlc_media_new_path(handle, mrl.toUtf8().constData());
     else
         FMD = vlc::libvlc_media_new_location(handle, mrl.toUtf8().constData());

@@ -152,6 +152,37 @@ TVlcMouseEventWinCtrl::TVlcMouseEventWinCtrl(QWidget* parent) : QWidget(parent) 
     setMouseTracking(true);
 }
 
+bool TVlcMouseEventWinCtrl::eventFilter(QObject* watched, QEvent* e) {
+    Q_UNUSED(watched);
+    try {
+        switch (e->type()) {
+        case QEvent::MouseButtonPress:
+            mousePressEvent(static_cast<QMouseEvent*>(e));
+            break;
+        case QEvent::MouseButtonRelease:
+            mouseReleaseEvent(static_cast<QMouseEvent*>(e));
+            break;
+        case QEvent::MouseButtonDblClick:
+            mouseDoubleClickEvent(static_cast<QMouseEvent*>(e));
+            break;
+        case QEvent::MouseMove:
+            mouseMoveEvent(static_cast<QMouseEvent*>(e));
+            break;
+        case QEvent::Enter:
+            emit MouseEnter();
+            break;
+        case QEvent::Leave:
+            emit MouseLeave();
+            break;
+        default:
+            break;
+        }
+    } catch (...) {
+        qWarning("TVlcPlayer: mouse handler failed");
+    }
+    return false;
+}
+
 void TVlcMouseEventWinCtrl::mousePressEvent(QMouseEvent* e) {
     emit MouseDown(e->button(), e->position().toPoint());
     e->ignore();
@@ -203,9 +234,15 @@ TVlcPlayer::TVlcPlayer(QWidget* parent) : QWidget(parent), FSink(new TVlcEventSi
     FPlayerWinCtrl->setPalette(pal);
     FPlayerWinCtrl->setAutoFillBackground(true);
 
+    // On X11 a widget stacked above the native video window hides the picture
+    // (nothing is transparent there), and the pointer's events go to the
+    // native window under it anyway. The overlay therefore sits below the
+    // video window and also receives the events that reach the video window.
     FMouseEventWinCtrl = new TVlcMouseEventWinCtrl(this);
     FMouseEventWinCtrl->setObjectName(QStringLiteral("FMouseEventWinCtrl"));
-    FMouseEventWinCtrl->raise();
+    FMouseEventWinCtrl->lower();
+    FPlayerWinCtrl->setMouseTracking(true);
+    FPlayerWinCtrl->installEventFilter(FMouseEventWinCtrl);
     connect(FMouseEventWinCtrl, &TVlcMouseEventWinCtrl::Click, this, &TVlcPlayer::Click);
     connect(FMouseEventWinCtrl, &TVlcMouseEventWinCtrl::DblClick, this, &TVlcPlayer::DblClick);
     connect(FMouseEventWinCtrl, &TVlcMouseEventWinCtrl::MouseDown, this, &TVlcPlayer::MouseDown);

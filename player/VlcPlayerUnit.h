@@ -61,6 +61,10 @@ class TVlcMouseEventWinCtrl : public QWidget {
 public:
     explicit TVlcMouseEventWinCtrl(QWidget* parent = nullptr);
 
+    // Raises the overlay's events for a mouse event that reached the video
+    // window (X delivers the pointer to the native window under it).
+    bool eventFilter(QObject* watched, QEvent* e) override;
+
 signals:
     void Click();
     void DblClick();
