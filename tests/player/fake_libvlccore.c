@@ -1,0 +1,1 @@
+int fake_libvlccore_marker;
