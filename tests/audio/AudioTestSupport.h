@@ -34,13 +34,16 @@ inline bool MakeTone(const QString& path, double seconds, int frequency = 440, i
                      int channels = 2,
                      const QStringList& extra = {"-c:a", "libmp3lame", "-b:a", "128k"},
                      double amplitude = 0.5) {
-    const QString source = QStringLiteral("aevalsrc=%1*sin(%2*2*PI*t):s=%3:d=%4")
-                               .arg(amplitude)
-                               .arg(frequency)
+    // One expression per channel: an ffmpeg upmix would lower the level by 3 dB.
+    const QString wave = QStringLiteral("%1*sin(%2*2*PI*t)").arg(amplitude).arg(frequency);
+    QStringList waves;
+    for (int c = 0; c < channels; ++c)
+        waves << wave;
+    const QString source = QStringLiteral("aevalsrc=%1:s=%2:d=%3")
+                               .arg(waves.join('|'))
                                .arg(rate)
                                .arg(seconds, 0, 'f', 4);
-    QStringList args{
-        "-v", "error", "-y", "-f", "lavfi", "-i", source, "-ac", QString::number(channels)};
+    QStringList args{"-v", "error", "-y", "-f", "lavfi", "-i", source};
     args += extra;
     args << path;
     return Run(QStringLiteral("ffmpeg"), args);
