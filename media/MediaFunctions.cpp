@@ -215,17 +215,17 @@ void LoadListTable(TListView* listView, const QString& fileName) {
     const int x =
         std::clamp(ini.ReadInteger(section, QStringLiteral("totalX"), 0), 0, MaxListColumns);
     const int y = std::clamp(ini.ReadInteger(section, QStringLiteral("totalY"), 0), 0, entries);
-    listView->setUpdatesEnabled(false);
+    QList<QTreeWidgetItem*> rows;
+    rows.reserve(y);
+    QStringList cells;
     for (int i = 0; i < y; ++i) {
         const QString num = QString::number(i);
-        QTreeWidgetItem* row = listView->AddItem();
+        cells.clear();
         for (int j = 0; j < x; ++j)
-            listView->AddSubItem(
-                row, ini.ReadString(section, QStringLiteral("celda") + num + QString::number(j),
-                                    QString()));
-        if (x > 0)
-            listView->SetSubItemImage(
-                row, ini.ReadInteger(section, QStringLiteral("iconindex") + num, -1));
+            cells.push_back(ini.ReadString(
+                section, QStringLiteral("celda") + num + QString::number(j), QString()));
+        rows.push_back(listView->MakeRow(
+            cells, ini.ReadInteger(section, QStringLiteral("iconindex") + num, -1)));
     }
-    listView->setUpdatesEnabled(true);
+    listView->AppendRows(rows);
 }

@@ -6,7 +6,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QVarLengthArray>
 #include <limits>
+#include <mutex>
+#include <sys/stat.h>
 
 namespace {
 
@@ -20,24 +23,114 @@ QStringView TrimView(QStringView s) {
     return s.mid(b, e - b);
 }
 
-QString Fold(const QString& name) {
-    return name.toLower();
+// Simple case folding, one UTF-16 unit for one: the folded text keeps the length.
+QString Fold(QStringView text) {
+    QString out(text.size(), Qt::Uninitialized);
+    QChar* d = out.data();
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        d[i] = c < 0x80 ? QChar(c >= u'A' && c <= u'Z' ? char16_t(c + 32) : c)
+                        : QChar(c).toCaseFolded();
+    }
+    return out;
 }
 
 } // namespace
+
+// The last document read or written, kept with the identity of its file: the
+// saves of one close (settings, then each list table) and the loads of the
+// start-up each open config.ini again, and only the first of them needs to parse
+// it. Any change to the file (another inode, size, modification or status-change
+// time) makes the entry stale.
+struct TIniDocumentCache {
+    struct Stamp {
+        dev_t dev = 0;
+        ino_t ino = 0;
+        off_t size = -1;
+        timespec mtime{}, ctime{};
+        bool operator==(const Stamp& o) const {
+            return dev == o.dev && ino == o.ino && size == o.size &&
+                   mtime.tv_sec == o.mtime.tv_sec && mtime.tv_nsec == o.mtime.tv_nsec &&
+                   ctime.tv_sec == o.ctime.tv_sec && ctime.tv_nsec == o.ctime.tv_nsec;
+        }
+    };
+    static bool StampOf(const QString& path, Stamp& out) {
+        struct stat st {};
+        if (stat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode))
+            return false;
+        out = Stamp{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
+        return true;
+    }
+    static std::mutex mutex;
+    static QString path;
+    static Stamp stamp;
+    static TIniDocument::Content content;
+    static bool valid;
+
+    static bool Get(const QString& file, TIniDocument::Content& out) {
+        Stamp now;
+        if (!StampOf(file, now))
+            return false;
+        std::lock_guard lock(mutex);
+        if (!valid || path != QFileInfo(file).absoluteFilePath() || !(stamp == now))
+            return false;
+        out = content;
+        return true;
+    }
+    static void Put(const QString& file, const TIniDocument::Content& c) {
+        Stamp now;
+        std::lock_guard lock(mutex);
+        valid = StampOf(file, now);
+        if (!valid)
+            return;
+        path = QFileInfo(file).absoluteFilePath();
+        stamp = now;
+        content = c;
+    }
+};
+std::mutex TIniDocumentCache::mutex;
+QString TIniDocumentCache::path;
+TIniDocumentCache::Stamp TIniDocumentCache::stamp;
+TIniDocument::Content TIniDocumentCache::content;
+bool TIniDocumentCache::valid = false;
 
 TIniDocument::TIniDocument(const QString& fileName) : m_fileName(fileName) {
     QFileInfo info(fileName);
     if (!info.exists())
         return;
+    if (TIniDocumentCache::Get(fileName, m_c))
+        return;
     Parse(ReadTextFile(fileName));
+    TIniDocumentCache::Put(fileName, m_c);
+}
+
+QStringView TIniDocument::Own(const QString& text) {
+    m_c.owned.push_back(text);
+    return QStringView(m_c.owned.back());
 }
 
 void TIniDocument::Parse(const QString& text) {
-    m_sections.clear();
-    m_sectionIndex.clear();
-    Section* current = nullptr;
-    const QStringView all(text);
+    m_c.sections.clear();
+    m_c.sectionIndex.clear();
+    m_c.owned.clear();
+    m_c.text = text;
+    m_c.folded = Fold(m_c.text);
+    const QStringView all(m_c.text);
+    const QChar* base = all.data();
+    const QChar* foldedBase = m_c.folded.constData();
+    auto folded = [&](QStringView v) {
+        return QStringView(foldedBase + (v.data() - base), v.size());
+    };
+    // First pass: split and classify the lines; second pass: fill each section with
+    // its entries and index, sized once.
+    struct Line {
+        int section;
+        Entry entry;
+    };
+    std::vector<Line> lines;
+    lines.reserve(size_t(all.count(QLatin1Char('\n')) + 1));
+    std::vector<int> counts;
+    int current = -1;
     qsizetype pos = 0;
     const qsizetype n = all.size();
     while (pos <= n) {
@@ -54,42 +147,66 @@ void TIniDocument::Parse(const QString& text) {
         if (line.isEmpty() || line[0] == QLatin1Char(';'))
             continue;
         if (line[0] == QLatin1Char('[') && line.back() == QLatin1Char(']')) {
-            const QString name = TrimView(line.mid(1, line.size() - 2)).toString();
-            current = &SectionFor(name);
+            const QStringView name = TrimView(line.mid(1, line.size() - 2));
+            SectionFor(name, folded(name));
+            current = m_c.sectionIndex.value(folded(name));
+            counts.resize(m_c.sections.size());
             continue;
         }
-        if (!current)
+        if (current < 0)
             continue; // lines before the first section are dropped
-        Entry entry;
+        ++counts[size_t(current)];
         const qsizetype eq = line.indexOf(QLatin1Char('='));
-        if (eq < 0) {
-            entry.key = line.toString();
-            entry.hasValue = false;
-            current->entries.push_back(std::move(entry));
-            continue;
+        if (eq < 0)
+            lines.push_back(Line{current, Entry{line, QStringView(), false}});
+        else
+            lines.push_back(
+                Line{current, Entry{TrimView(line.left(eq)), TrimView(line.mid(eq + 1)), true}});
+    }
+    for (size_t i = 0; i < m_c.sections.size(); ++i) {
+        m_c.sections[i].entries.reserve(size_t(counts[i]));
+        m_c.sections[i].index.reserve(counts[i]);
+    }
+    for (const Line& l : lines) {
+        Section& section = m_c.sections[size_t(l.section)];
+        if (l.entry.hasValue) {
+            const QStringView foldedKey = folded(l.entry.key);
+            if (!section.index.contains(foldedKey))
+                section.index.insert(foldedKey, int(section.entries.size()));
         }
-        entry.key = TrimView(line.left(eq)).toString();
-        entry.value = TrimView(line.mid(eq + 1)).toString();
-        const QString folded = Fold(entry.key);
-        if (!current->index.contains(folded))
-            current->index.insert(folded, int(current->entries.size()));
-        current->entries.push_back(std::move(entry));
+        section.entries.push_back(l.entry);
     }
 }
 
-const TIniDocument::Section* TIniDocument::FindSection(const QString& name) const {
-    auto it = m_sectionIndex.constFind(Fold(name));
-    return it == m_sectionIndex.constEnd() ? nullptr : &m_sections[size_t(*it)];
+namespace {
+// Folds a name into a stack buffer for a lookup, without allocating.
+struct FoldedName {
+    QVarLengthArray<QChar, 64> buf;
+    explicit FoldedName(QStringView text) {
+        buf.resize(text.size());
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            const char16_t c = text[i].unicode();
+            buf[i] = c < 0x80 ? QChar(c >= u'A' && c <= u'Z' ? char16_t(c + 32) : c)
+                              : QChar(c).toCaseFolded();
+        }
+    }
+    QStringView view() const { return QStringView(buf.constData(), buf.size()); }
+};
+} // namespace
+
+const TIniDocument::Section* TIniDocument::FindSection(QStringView name) const {
+    const FoldedName f(name);
+    auto it = m_c.sectionIndex.constFind(f.view());
+    return it == m_c.sectionIndex.constEnd() ? nullptr : &m_c.sections[size_t(*it)];
 }
 
-TIniDocument::Section& TIniDocument::SectionFor(const QString& name) {
-    const QString folded = Fold(name);
-    auto it = m_sectionIndex.constFind(folded);
-    if (it != m_sectionIndex.constEnd())
-        return m_sections[size_t(*it)];
-    m_sectionIndex.insert(folded, int(m_sections.size()));
-    m_sections.push_back(Section{name, {}, {}});
-    return m_sections.back();
+TIniDocument::Section& TIniDocument::SectionFor(QStringView name, QStringView folded) {
+    auto it = m_c.sectionIndex.constFind(folded);
+    if (it != m_c.sectionIndex.constEnd())
+        return m_c.sections[size_t(*it)];
+    m_c.sectionIndex.insert(folded, int(m_c.sections.size()));
+    m_c.sections.push_back(Section{name, {}, {}});
+    return m_c.sections.back();
 }
 
 const TIniDocument::Entry* TIniDocument::FindEntry(const QString& section,
@@ -97,7 +214,8 @@ const TIniDocument::Entry* TIniDocument::FindEntry(const QString& section,
     const Section* s = FindSection(section);
     if (!s)
         return nullptr;
-    auto it = s->index.constFind(Fold(key));
+    const FoldedName f(key);
+    auto it = s->index.constFind(f.view());
     return it == s->index.constEnd() ? nullptr : &s->entries[size_t(*it)];
 }
 
@@ -117,16 +235,16 @@ int TIniDocument::EntryCount(const QString& section) const {
 QString TIniDocument::ReadString(const QString& section, const QString& key,
                                  const QString& def) const {
     const Entry* e = FindEntry(section, key);
-    return e ? e->value : def;
+    return e ? e->value.toString() : def;
 }
 
-bool TIniDocument::ParseInteger(const QString& text, int& out) {
+bool TIniDocument::ParseInteger(QStringView text, int& out) {
     if (text.isEmpty())
         return false;
     bool ok = false;
     if (text.size() > 2 && text[0] == QLatin1Char('0') &&
         (text[1] == QLatin1Char('x') || text[1] == QLatin1Char('X'))) {
-        const QStringView digits = QStringView(text).mid(2);
+        const QStringView digits = text.mid(2);
         if (digits.isEmpty() || digits.size() > 8)
             return false;
         const uint v = digits.toUInt(&ok, 16);
@@ -136,7 +254,7 @@ bool TIniDocument::ParseInteger(const QString& text, int& out) {
         return true;
     }
     if (text[0] == QLatin1Char('$')) {
-        const QStringView digits = QStringView(text).mid(1);
+        const QStringView digits = text.mid(1);
         if (digits.isEmpty() || digits.size() > 8)
             return false;
         const uint v = digits.toUInt(&ok, 16);
@@ -174,15 +292,20 @@ bool TIniDocument::ReadBool(const QString& section, const QString& key, bool def
 }
 
 void TIniDocument::WriteString(const QString& section, const QString& key, const QString& value) {
-    Section& s = SectionFor(section);
+    const QString foldedSection = Fold(section);
+    auto sit = m_c.sectionIndex.constFind(QStringView(foldedSection));
+    Section& s = sit != m_c.sectionIndex.constEnd() ? m_c.sections[size_t(*sit)]
+                                                    : SectionFor(Own(section), Own(foldedSection));
     const QString folded = Fold(key);
-    auto it = s.index.constFind(folded);
+    auto it = s.index.constFind(QStringView(folded));
     if (it != s.index.constEnd()) {
-        s.entries[size_t(*it)].value = value;
+        Entry& e = s.entries[size_t(*it)];
+        if (e.value != QStringView(value))
+            e.value = Own(value);
         return;
     }
-    s.index.insert(folded, int(s.entries.size()));
-    s.entries.push_back(Entry{key, value, true});
+    s.index.insert(Own(folded), int(s.entries.size()));
+    s.entries.push_back(Entry{Own(key), Own(value), true});
 }
 
 void TIniDocument::WriteInteger(const QString& section, const QString& key, int value) {
@@ -196,7 +319,7 @@ void TIniDocument::WriteBool(const QString& section, const QString& key, bool va
 QByteArray TIniDocument::ToBytes() const {
     QString text;
     qsizetype estimate = 0;
-    for (const Section& s : m_sections) {
+    for (const Section& s : m_c.sections) {
         estimate += s.name.size() + 4;
         for (const Entry& e : s.entries)
             estimate += e.key.size() + e.value.size() + 3;
@@ -204,7 +327,7 @@ QByteArray TIniDocument::ToBytes() const {
     }
     text.reserve(estimate);
     static const QString crlf = QStringLiteral("\r\n");
-    for (const Section& s : m_sections) {
+    for (const Section& s : m_c.sections) {
         text += QLatin1Char('[');
         text += s.name;
         text += QLatin1Char(']');

@@ -1,6 +1,7 @@
 #pragma once
 #include <QHash>
 #include <QString>
+#include <deque>
 #include <vector>
 
 // An INI file held in memory. Read whole as UTF-8 (a byte-order mark is skipped,
@@ -13,6 +14,8 @@ public:
     // Reads the file if it exists; a file that exists but cannot be read raises
     // TavoriaError. A missing file gives an empty document.
     explicit TIniDocument(const QString& fileName);
+    TIniDocument(const TIniDocument&) = delete;
+    TIniDocument& operator=(const TIniDocument&) = delete;
 
     QString ReadString(const QString& section, const QString& key, const QString& def) const;
     int ReadInteger(const QString& section, const QString& key, int def) const;
@@ -39,25 +42,39 @@ public:
 
     // The integer rules of ReadInteger: "0x"/"0X" (text longer than two characters)
     // and "$" are hexadecimal, otherwise decimal with an optional sign.
-    static bool ParseInteger(const QString& text, int& out);
+    static bool ParseInteger(QStringView text, int& out);
 
 private:
+    // Keys and values are views into the file's text (or into strings the document
+    // owns once they are written), so a 70,000-key file is parsed without one
+    // allocation per entry. Names are matched through a case-folded copy of the text
+    // that has the same length, so the views of both line up.
     struct Entry {
-        QString key;
-        QString value;
+        QStringView key;
+        QStringView value;
         bool hasValue = true; // false: a line without "=", written back unchanged
     };
     struct Section {
-        QString name;
+        QStringView name;
         std::vector<Entry> entries;
-        QHash<QString, int> index; // lower-case key -> first entry with that key
+        QHash<QStringView, int> index; // folded key -> first entry with that key
     };
 
-    const Section* FindSection(const QString& name) const;
-    Section& SectionFor(const QString& name);
+    const Section* FindSection(QStringView name) const;
+    Section& SectionFor(QStringView name, QStringView folded);
     const Entry* FindEntry(const QString& section, const QString& key) const;
+    QStringView Own(const QString& text);
+
+    // The parsed content. Copies share the strings the views point into.
+    struct Content {
+        QString text;
+        QString folded;
+        std::deque<QString> owned;
+        std::vector<Section> sections;
+        QHash<QStringView, int> sectionIndex;
+    };
+    friend struct TIniDocumentCache;
 
     QString m_fileName;
-    std::vector<Section> m_sections;
-    QHash<QString, int> m_sectionIndex;
+    Content m_c;
 };

@@ -34,6 +34,22 @@ QTreeWidgetItem* TListView::AddItem() {
     return InsertItem(topLevelItemCount());
 }
 
+QTreeWidgetItem* TListView::MakeRow(const QStringList& subItems, int image) const {
+    auto* item = new QTreeWidgetItem();
+    item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemIsDragEnabled);
+    for (int j = 0; j < subItems.size(); ++j)
+        item->setText(j + 1, subItems[j]);
+    if (!subItems.isEmpty())
+        SetSubItemImage(item, image);
+    return item;
+}
+
+void TListView::AppendRows(const QList<QTreeWidgetItem*>& rows) {
+    addTopLevelItems(rows);
+    for (QTreeWidgetItem* item : rows)
+        emit OnInsert(item);
+}
+
 QTreeWidgetItem* TListView::InsertItem(int index) {
     auto* item = new QTreeWidgetItem();
     item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemIsDragEnabled);

@@ -42,6 +42,10 @@ public:
 
     // Appends an empty row (caption empty, no sub-items) and runs OnInsert.
     QTreeWidgetItem* AddItem();
+    // A detached row with these sub-items and image, for AppendRows.
+    QTreeWidgetItem* MakeRow(const QStringList& subItems, int image) const;
+    // Appends detached rows in one step, then runs OnInsert for each.
+    void AppendRows(const QList<QTreeWidgetItem*>& rows);
     // Inserts an empty row at index and runs OnInsert.
     QTreeWidgetItem* InsertItem(int index);
     // Removes the row at index and runs OnDeletion once it is gone.

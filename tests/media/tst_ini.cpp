@@ -31,6 +31,7 @@ private slots:
     void badBytesDoNotHideOtherKeys();
     void missingFileIsEmptyAndUnreadableFileRaises();
     void updateReplacesAtomicallyAndReportsFailure();
+    void rereadSeesChangesMadeByOthers();
 };
 
 void TstIni::readText_data() {
@@ -233,6 +234,36 @@ void TstIni::updateReplacesAtomicallyAndReportsFailure() {
         QVERIFY2(e.message().contains(QStringLiteral("missing/folder/t.ini")),
                  qPrintable(e.message()));
     }
+}
+
+void TstIni::rereadSeesChangesMadeByOthers() {
+    // Documents opened one after another on an unchanged file may share one parse;
+    // a file changed in between (same size, by another program) must be read anew.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("config.ini"));
+    WriteAll(path, "[A]\nk=1\n");
+    {
+        TIniDocument first(path);
+        QCOMPARE(first.ReadInteger(QStringLiteral("A"), QStringLiteral("k"), 0), 1);
+    }
+    WriteAll(path, "[A]\nk=2\n");
+    {
+        TIniDocument second(path);
+        QCOMPARE(second.ReadInteger(QStringLiteral("A"), QStringLiteral("k"), 0), 2);
+        second.WriteInteger(QStringLiteral("A"), QStringLiteral("k"), 3);
+        second.Update();
+    }
+    {
+        TIniDocument third(path);
+        QCOMPARE(third.ReadInteger(QStringLiteral("A"), QStringLiteral("k"), 0), 3);
+        // Changes made to one document never leak into the next one.
+        third.WriteInteger(QStringLiteral("A"), QStringLiteral("k"), 4);
+    }
+    TIniDocument fourth(path);
+    QCOMPARE(fourth.ReadInteger(QStringLiteral("A"), QStringLiteral("k"), 0), 3);
+    QVERIFY(QFile::remove(path));
+    TIniDocument gone(path);
+    QVERIFY(!gone.SectionExists(QStringLiteral("A")));
 }
 
 QTEST_GUILESS_MAIN(TstIni)

@@ -1,0 +1,185 @@
+// Loads and saves the list tables of a large config.ini, side by side with
+// QSettings and with plain file reads and writes of the same bytes; then times the
+// desk's start with that configuration against a start without one.
+//
+//   ini_bench [path/to/tavoria]
+#include "media/MediaFunctions.h"
+#include "media/TIniDocument.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <vector>
+
+namespace {
+
+void Section(QByteArray& out, const char* name, int rows, int columns) {
+    out += QByteArray("[") + name + "]\r\n";
+    for (int i = 0; i < rows; ++i) {
+        out += "iconindex" + QByteArray::number(i) + "=" + QByteArray::number(i % 6) + "\r\n";
+        for (int j = 0; j < columns - 1; ++j)
+            out += "celda" + QByteArray::number(i) + QByteArray::number(j) + "=" +
+                   (j == 2 ? "/home/operador/Videos/carpeta " + QByteArray::number(i % 50) +
+                                 "/archivo número " + QByteArray::number(i) + ".mp4"
+                           : "valor " + QByteArray::number(i * 7 + j)) +
+                   "\r\n";
+    }
+    out += "totalY=" + QByteArray::number(rows) + "\r\ntotalX=" + QByteArray::number(columns) +
+           "\r\n\r\n";
+}
+
+QByteArray MakeConfig(int playlistRows, int effectRows, int captionRows) {
+    QByteArray out("\xEF\xBB\xBF[CONFIG]\r\nVolPrincipal=10\r\nRepetirDesde=1\r\n\r\n");
+    Section(out, "lstTextos", captionRows, 4);
+    Section(out, "lstJingles", effectRows, 5);
+    Section(out, "lstPlayList", playlistRows, 6);
+    Section(out, "lstEventos", 0, 4);
+    return out;
+}
+
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+double TimeMs(int runs, const std::function<void()>& f) {
+    std::vector<double> t;
+    for (int i = 0; i < runs; ++i) {
+        QElapsedTimer timer;
+        timer.start();
+        f();
+        t.push_back(timer.nsecsElapsed() / 1e6);
+    }
+    return Median(t);
+}
+
+void WriteFile(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    f.open(QIODevice::WriteOnly);
+    f.write(bytes);
+}
+
+struct Lists {
+    TListView textos, jingles, playlist, eventos;
+    Lists() {
+        textos.setObjectName("lstTextos");
+        textos.setColumnCount(4);
+        jingles.setObjectName("lstJingles");
+        jingles.setColumnCount(5);
+        playlist.setObjectName("lstPlayList");
+        playlist.setColumnCount(6);
+        eventos.setObjectName("lstEventos");
+        eventos.setColumnCount(4);
+    }
+    QList<TListView*> All() { return {&textos, &jingles, &playlist, &eventos}; }
+};
+
+double OursMs(const QString& path, const QByteArray& bytes, int runs) {
+    return TimeMs(runs, [&] {
+        WriteFile(path, bytes);
+        Lists lists;
+        for (TListView* lv : lists.All())
+            LoadListTable(lv, path);
+        for (TListView* lv : lists.All())
+            SaveListTable(lv, path);
+    });
+}
+
+double QSettingsMs(const QString& path, const QByteArray& bytes, int runs) {
+    return TimeMs(runs, [&] {
+        WriteFile(path, bytes);
+        QHash<QString, QVariant> values;
+        {
+            QSettings s(path, QSettings::IniFormat);
+            for (const QString& key : s.allKeys())
+                values.insert(key, s.value(key));
+        }
+        {
+            QSettings s(path, QSettings::IniFormat);
+            for (auto it = values.cbegin(); it != values.cend(); ++it)
+                s.setValue(it.key(), QString(it.value().toString() + QLatin1Char('x')));
+            s.sync();
+        }
+    });
+}
+
+double RawMs(const QString& path, const QByteArray& bytes, int runs) {
+    return TimeMs(runs, [&] {
+        WriteFile(path, bytes);
+        QFile in(path);
+        in.open(QIODevice::ReadOnly);
+        const QByteArray read = in.readAll();
+        in.close();
+        WriteFile(path, read);
+    });
+}
+
+// Time from the program's entry until its window is shown, as it reports it.
+double StartMs(const QString& program, const QString& workDir, int runs) {
+    std::vector<double> t;
+    for (int i = 0; i < runs; ++i) {
+        QProcess p;
+        p.setWorkingDirectory(workDir);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("TAVORIA_QUIT_WHEN_SHOWN"), QStringLiteral("1"));
+        p.setProcessEnvironment(env);
+        p.start(program, {});
+        p.waitForFinished(60000);
+        const QByteArray out = p.readAllStandardOutput();
+        const qsizetype at = out.indexOf("shown-ms=");
+        if (at >= 0)
+            t.push_back(out.mid(at + 9).trimmed().toDouble());
+    }
+    return t.empty() ? -1 : Median(t);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("config.ini"));
+    const int runs = 7;
+
+    const QByteArray big = MakeConfig(10000, 2000, 500);
+    const QByteArray small = MakeConfig(1000, 200, 50);
+    std::printf("config.ini: %lld bytes (10,000 playlist rows, 2,000 effects, 500 captions)\n",
+                static_cast<long long>(big.size()));
+    const double ours = OursMs(path, big, runs);
+    const double qs = QSettingsMs(path, big, runs);
+    const double raw = RawMs(path, big, runs);
+    std::printf("%-44s %10.1f ms\n", "ours: load 4 tables + save them back", ours);
+    std::printf("%-44s %10.1f ms\n", "QSettings (INI): read every key + write", qs);
+    std::printf("%-44s %10.1f ms\n", "raw read + write of the same bytes", raw);
+    std::printf("QSettings / ours = %.2fx (target >= 2)   ours / raw = %.1fx\n", qs / ours,
+                ours / raw);
+    const double oursSmall = OursMs(path, small, runs);
+    std::printf("ours at 1/10 of the rows: %.1f ms -> ten times the rows costs %.2fx (target "
+                "<= 12)\n",
+                oursSmall, ours / oursSmall);
+
+    const QString program =
+        argc > 1 ? QFileInfo(QString::fromLocal8Bit(argv[1])).absoluteFilePath()
+                 : QCoreApplication::applicationDirPath() + QStringLiteral("/../../tavoria");
+    if (!QFile::exists(program)) {
+        std::printf("start-up: %s not found, skipped\n", qPrintable(program));
+        return 0;
+    }
+    QTemporaryDir empty, full;
+    WriteFile(full.filePath(QStringLiteral("config.ini")), big);
+    StartMs(program, empty.path(), 1); // warm the caches
+    const double emptyStart = StartMs(program, empty.path(), 5);
+    const double fullStart = StartMs(program, full.path(), 5);
+    std::printf("start until the window is shown: empty %.0f ms, large config %.0f ms -> %.2fx "
+                "(target <= 1.5)\n",
+                emptyStart, fullStart, fullStart / emptyStart);
+    return 0;
+}
