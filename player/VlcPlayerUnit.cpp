@@ -334,6 +334,11 @@ libvlc_media_player_t* TVlcPlayer::GetPlayerHandle() {
 }
 
 void TVlcPlayer::EventsEnable() {
+    // Already attached to this player: detaching and attaching again would
+    // only open a gap in which libVLC's reports are lost.
+    if (p_mi != nullptr && p_mi_ev_mgr != nullptr &&
+        p_mi_ev_mgr == vlc::libvlc_media_player_event_manager(p_mi))
+        return;
     EventsDisable();
     if (p_mi == nullptr)
         return;
@@ -350,7 +355,8 @@ void TVlcPlayer::EventsDisable() {
     for (auto it = std::rbegin(kEventTypes); it != std::rend(kEventTypes); ++it)
         vlc::libvlc_event_detach(p_mi_ev_mgr, *it, &VlcEventCallback, FSink);
     p_mi_ev_mgr = nullptr;
-    QThread::msleep(50);
+    // No settling sleep: libVLC runs the callbacks under its event manager's
+    // lock, so once libvlc_event_detach has returned none of ours runs or will.
 }
 
 // ---------------------------------------------------------------------------
