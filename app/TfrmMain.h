@@ -25,6 +25,8 @@ class QToolButton;
 class QTreeWidget;
 class QTreeWidgetItem;
 class TVlcPlayer;
+class CuePlayer;
+class TimeAnnouncer;
 
 // The desk's one window. Its handlers only read controls, call the logic that
 // lives in small classes and free functions, and write controls. Every handler
@@ -55,6 +57,13 @@ public:
     void txtFolderCunasChange();
     void tabEfectosChange(int index);
     void cmdSetCunasClick();
+    void lstJinglesDblClick();
+    void cmdStopCueClick();
+    void tbCueChange();
+    void cboSoundCueChange();
+    void CueProgressTick();
+    CuePlayer* Cue() const { return m_cue; }
+    TimeAnnouncer* Announcer() const { return m_announcer; }
 
     // Explorer root.
     void txtRootFolderChange();
@@ -62,7 +71,48 @@ public:
     void SetExplorador(const QString& cRuta, QTreeWidgetItem* Nodo);
     void lstExplorerExpanding(QTreeWidgetItem* Node);
 
+    // Playlist.
+    void cmdNextClick();
+    QColor lstPlayListCustomDrawItem(int row) const;
+    void lstPlayListDblClick();
+    void lstPlayListKeyDown(int key);
+    void lstPlayListDeletion();
+    void lstPlayListInsert(QTreeWidgetItem* item);
+    void lstPlayListSelectItem(QTreeWidgetItem* item, bool selected);
+    void Nuevo1Click();
+    void SoltarFichero(const QStringList& paths);
+
+    // Captions published by the playlist.
+    void PublishCaption(int row);
+    void PublishLinkedCaption(const QString& link);
+
+    // Transport.
+    void cmdPlayPauseClick();
+    void cmdStopClick();
+    void cmdRepeatClick();
+    void cmdStopOnPlayClick();
+    void ProgBarChange();
+    void vlcPlayerMediaPlayerPlaying();
+    void vlcPlayerMediaPlayerPaused();
+    void vlcPlayerMediaPlayerStopped();
+    void vlcPlayerMediaPlayerEndReached();
+    void vlcPlayerMediaPlayerEncounteredError();
+    void vlcPlayerMediaPlayerTimeChanged(qint64 time);
+    void vlcPlayerMediaPlayerLengthChanged(qint64 length);
+    void tmrVumeterTimer();
+    void tmrHoraTimer();
+    // The time announcement (a click on the clock).
+    void lblHoraClick();
+
     // Output settings.
+    void volPrincipalChange();
+    void volPisadorChange();
+    void cmdPisadorClick();
+    void chkVideoAdjustEnableClick();
+    void volBassChange();
+    void volMidChange();
+    void volTrebleChange();
+    void N240p1Click(QAction* item);
     void cboSoundMainChange();
     QString VlcDeviceIdForName(const QString& name);
     void chkNDIClick();
@@ -193,10 +243,15 @@ public:
     // Window-wide state.
     int CurrentIndex = 0;
     int NextIndex = 0;
+    qint32 LastTimeMs = 0;
     QString ExplorerRoot;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void BuildForm();
@@ -212,6 +267,12 @@ private:
     void SetUpOutputsAtStart();
     void InitEffectsCard();
 
+    void SetProgBar(int position, int maximum);
+    void WirePlayer();
+
     ErrorReporter* m_errors;
+    CuePlayer* m_cue = nullptr;
+    TimeAnnouncer* m_announcer = nullptr;
+    bool m_progBarAttached = true;
     bool m_exiting = false;
 };

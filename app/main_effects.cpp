@@ -1,11 +1,14 @@
 // The effects folder: its tabs, the voice list and the effects list.
+#include "app/CuePlayer.h"
 #include "app/TfrmMain.h"
+#include "app/TimeAnnouncer.h"
 #include "media/MediaFunctions.h"
 #include "media/TextFile.h"
 
 #include <QComboBox>
 #include <QDir>
 #include <QLineEdit>
+#include <QSlider>
 
 void TfrmMain::txtFolderCunasChange() {
     const QString folder = txtFolderCunas->text();
@@ -30,4 +33,34 @@ void TfrmMain::cmdSetCunasClick() {
     const QString folder = PickFolder();
     if (!folder.isEmpty())
         txtFolderCunas->setText(QDir::toNativeSeparators(folder));
+}
+
+void TfrmMain::lstJinglesDblClick() {
+    QTreeWidgetItem* row = lstJingles->FocusedRow();
+    if (!row)
+        return;
+    m_cue->PlayCue(TListView::SubItem(row, 2), cboSoundCue->currentIndex(), tbCue->value());
+}
+
+void TfrmMain::cmdStopCueClick() {
+    m_cue->Stop();
+}
+
+void TfrmMain::tbCueChange() {
+    m_cue->SetVolume(tbCue->value());
+}
+
+void TfrmMain::cboSoundCueChange() {
+    const int device = cboSoundCue->currentIndex();
+    m_cue->MoveTo(device);
+    m_announcer->MoveTo(device);
+}
+
+void TfrmMain::CueProgressTick() {
+    m_cue->PollProgress();
+}
+
+void TfrmMain::lblHoraClick() {
+    m_announcer->PlayTimeAnnouncement(cboHoras->currentText(), cboSoundCue->currentIndex(),
+                                      txtFolderCunas->text());
 }

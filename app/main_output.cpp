@@ -1,12 +1,16 @@
 // Output settings: the main sound card and the NDI output.
 #include "app/OutputLogic.h"
+#include "app/PlayoutLogic.h"
 #include "app/TfrmMain.h"
 #include "platform/VlcFolder.h"
 #include "player/VlcPlayerUnit.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFileInfo>
+#include <QSlider>
+#include <QToolButton>
 
 QString TfrmMain::VlcDeviceIdForName(const QString& name) {
     if (!vlcPlayer)
@@ -31,5 +35,62 @@ void TfrmMain::SetUpOutputsAtStart() {
         cboSoundMain->setEnabled(false);
     } else {
         cboSoundMainChange();
+    }
+}
+
+void TfrmMain::volPrincipalChange() {
+    if (cmdPisador->isChecked())
+        cmdPisador->setChecked(false); // not a click: its handler does not run
+    const int level = MasterLevel(volPrincipal->value());
+    if (level > 0)
+        vlcPlayer->SetAudioVolume(level);
+}
+
+void TfrmMain::volPisadorChange() {
+    if (!cmdPisador->isChecked())
+        return;
+    const int level = DuckedLevel(volPisador->value());
+    if (level > 0)
+        vlcPlayer->SetAudioVolume(level);
+}
+
+void TfrmMain::cmdPisadorClick() {
+    if (cmdPisador->isChecked())
+        volPisadorChange();
+    else
+        volPrincipalChange();
+}
+
+void TfrmMain::chkVideoAdjustEnableClick() {
+    const bool on = chkVideoAdjustEnable->isChecked();
+    vlcPlayer->SetVideoAdjustEnable(on);
+    volBass->setEnabled(on);
+    volMid->setEnabled(on);
+    volTreble->setEnabled(on);
+}
+
+void TfrmMain::volBassChange() {
+    vlcPlayer->SetVideoAdjustBrightness(AdjustValue(volBass->value()));
+}
+
+void TfrmMain::volMidChange() {
+    vlcPlayer->SetVideoAdjustContrast(AdjustValue(volMid->value()));
+}
+
+void TfrmMain::volTrebleChange() {
+    vlcPlayer->SetVideoAdjustSaturation(AdjustValue(volTreble->value()));
+}
+
+void TfrmMain::N240p1Click(QAction* item) {
+    Mensaje(item->objectName(), 0);
+    if (item->isChecked()) {
+        const QSize size = ResolutionSize(item->objectName());
+        if (size.isValid()) {
+            vlcPlayer->resize(size.width(), vlcPlayer->height());
+            vlcPlayer->resize(size);
+        }
+    } else {
+        vlcPlayer->resize(426, 240);
+        N240p1->setChecked(true);
     }
 }

@@ -1,5 +1,7 @@
 // Start-up, shutdown, "Salir" and the status bar.
+#include "app/CuePlayer.h"
 #include "app/TfrmMain.h"
+#include "app/TimeAnnouncer.h"
 #include "audio/AudioLayer.h"
 #include "media/MediaFunctions.h"
 #include "media/TavoriaError.h"
@@ -14,7 +16,9 @@
 #include <QMessageBox>
 #include <algorithm>
 
-TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent), m_errors(new ErrorReporter(this)) {
+TfrmMain::TfrmMain(QWidget* parent)
+    : QMainWindow(parent), m_errors(new ErrorReporter(this)), m_cue(new CuePlayer(this)),
+      m_announcer(new TimeAnnouncer(this)) {
     PickFolder = [this] { return QFileDialog::getExistingDirectory(this, QString(), QString()); };
     BuildForm();
     WireHandlers();

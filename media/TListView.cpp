@@ -2,6 +2,7 @@
 
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QPainter>
 #include <algorithm>
 
 namespace {
@@ -113,4 +114,14 @@ QList<int> TListView::SelectedRows() const {
         rows.push_back(indexOfTopLevelItem(item));
     std::sort(rows.begin(), rows.end());
     return rows;
+}
+
+void TListView::drawRow(QPainter* painter, const QStyleOptionViewItem& option,
+                        const QModelIndex& index) const {
+    if (RowColour && !index.parent().isValid()) {
+        const QColor colour = RowColour(index.row());
+        if (colour.isValid())
+            painter->fillRect(option.rect, colour);
+    }
+    QTreeWidget::drawRow(painter, option, index);
 }

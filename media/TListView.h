@@ -2,6 +2,7 @@
 #include <QIcon>
 #include <QTreeWidget>
 #include <QVector>
+#include <functional>
 
 // An image list: icons addressed by index.
 class TImageList {
@@ -62,6 +63,10 @@ public:
     static int SubItemImage(const QTreeWidgetItem* item);
     void SetSubItemImage(QTreeWidgetItem* item, int index) const;
 
+    // Background of a row, asked each time the row is drawn; an invalid colour
+    // keeps the list's own background.
+    std::function<QColor(int row)> RowColour;
+
     // Row indices of the selected rows, in ascending order.
     QList<int> SelectedRows() const;
     // The focused row (the current item), or nullptr.
@@ -72,6 +77,10 @@ signals:
     void OnDeletion();
     // A row became selected or unselected.
     void OnSelectItem(QTreeWidgetItem* item, bool selected);
+
+protected:
+    void drawRow(QPainter* painter, const QStyleOptionViewItem& option,
+                 const QModelIndex& index) const override;
 
 private:
     const TImageList* m_images = nullptr;

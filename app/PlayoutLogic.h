@@ -1,0 +1,58 @@
+#pragma once
+#include <QSize>
+#include <QString>
+#include <QStringList>
+#include <QTime>
+
+// The media options of one Next: a UDP output target and a cover picture for an
+// ".mp3" file, and the cover path the status bar shows.
+struct PlayOptions {
+    QStringList options; // non-empty options only, in slot order
+    QString cover;       // the cover as the operator knows it; empty when none
+    QString status;      // the status text at the end of Next
+};
+
+// Builds the options for playing path. The cover of an existing ".mp3" file (the
+// extension in lower case exactly) is "cover.png" beside it, else "cover.jpg" beside
+// it, else "cover.png" in workDir; it is passed to libVLC as a proper file URL, so
+// paths with spaces, "#" or "%" open too.
+PlayOptions BuildPlayOptions(const QString& path, bool udp, const QString& udpTarget,
+                             const QString& workDir);
+
+// The row Next plays: NextIndex when it names a row, otherwise the first row;
+// -1 for an empty list.
+int RowToPlay(int nextIndex, int rowCount);
+// NextIndex after playing current: the following row, or the "Repetir desde:" row
+// (1-based) after the last one.
+int NextIndexAfter(int current, int rowCount, int repeatFrom);
+// NextIndex once a row has left the list: back to 0 when it names no row; -1 stays.
+int NextIndexAfterRemoval(int nextIndex, int rowsLeft);
+
+// What the end-of-media handler does.
+struct EndOfMediaPlan {
+    bool act = false;          // false: the media played 5 s or less (or ended twice)
+    bool announce = false;     // play the time announcement
+    bool repeat = false;       // NextIndex := CurrentIndex
+    bool next = false;         // run Next
+    bool firstCaption = false; // publish the first caption
+};
+EndOfMediaPlan PlanEndOfMedia(int lastTimeMs, bool announceBetween, bool repeatDown,
+                              bool stopAfterDown, bool topSubtitle);
+
+// "Termina a las: hh:nn:ss": now plus the length's whole seconds as its "hh:mm:ss"
+// form shows them (hours taken modulo 24).
+QString EndTimeText(qint64 lengthMs, const QTime& now);
+
+// Output levels: 100 - position; a level of 0 is never sent.
+inline int MasterLevel(int position) {
+    return 100 - position;
+}
+inline int DuckedLevel(int position) {
+    return 100 - position;
+}
+inline float AdjustValue(int position) {
+    return float(double(position) / 100.0);
+}
+
+// Size of a resolution menu item by its component name; empty for any other name.
+QSize ResolutionSize(const QString& itemName);

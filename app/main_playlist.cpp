@@ -1,0 +1,187 @@
+// The playlist: Next, its two positions, its own handlers and files dropped on the
+// window from a file manager.
+#include "app/PlayoutLogic.h"
+#include "app/TfrmMain.h"
+#include "media/MediaFunctions.h"
+#include "media/TavoriaError.h"
+#include "media/TextFile.h"
+#include "player/VlcPlayerUnit.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QSpinBox>
+#include <QThread>
+#include <QUrl>
+
+void TfrmMain::cmdNextClick() {
+    Mensaje(QString(), 0);
+    const int rows = lstPlayList->RowCount();
+    if (rows == 0)
+        return;
+    // When NextIndex names no row (after "Limpiar Lista", or a "Repetir desde:" row
+    // beyond the end) the list starts again from its first row.
+    NextIndex = RowToPlay(NextIndex, rows);
+    QTreeWidgetItem* row = lstPlayList->Row(NextIndex);
+    const QString path = TListView::SubItem(row, 2);
+    const PlayOptions play =
+        BuildPlayOptions(path, chkUdp->isChecked(), txtUdp->text(), QDir::currentPath());
+    vlcPlayer->Play(path, play.options, QString(), QString(), 1000);
+    PublishLinkedCaption(TListView::SubItem(row, 4));
+    QThread::msleep(10);
+    cboSoundMainChange();
+    CurrentIndex = NextIndex;
+    NextIndex = NextIndexAfter(CurrentIndex, lstPlayList->RowCount(), txtRepeat->value());
+    lstPlayList->viewport()->update();
+    Mensaje(play.status, 0);
+}
+
+QColor TfrmMain::lstPlayListCustomDrawItem(int row) const {
+    QColor colour;
+    if (row == CurrentIndex)
+        colour = QColor(0, 128, 0);
+    if (row == NextIndex)
+        colour = QColor(255, 255, 0);
+    return colour;
+}
+
+void TfrmMain::lstPlayListDblClick() {
+    const QList<int> selected = lstPlayList->SelectedRows();
+    if (selected.isEmpty())
+        return;
+    NextIndex = selected.first();
+    lstPlayList->viewport()->update();
+}
+
+void TfrmMain::lstPlayListKeyDown(int key) {
+    if (key != Qt::Key_Delete)
+        return;
+    const QList<int> selected = lstPlayList->SelectedRows();
+    for (auto it = selected.crbegin(); it != selected.crend(); ++it)
+        lstPlayList->DeleteItem(*it);
+}
+
+void TfrmMain::lstPlayListDeletion() {
+    NextIndex = NextIndexAfterRemoval(NextIndex, lstPlayList->RowCount());
+}
+
+void TfrmMain::lstPlayListInsert(QTreeWidgetItem*) {
+    Mensaje(QStringLiteral("Insertado"), 0);
+}
+
+void TfrmMain::lstPlayListSelectItem(QTreeWidgetItem* item, bool) {
+    Mensaje(QStringLiteral("Seleccionado") + TListView::SubItem(item, 2), 0);
+}
+
+void TfrmMain::Nuevo1Click() {
+    CurrentIndex = -1;
+    NextIndex = -1;
+    lstPlayList->ClearItems();
+}
+
+void TfrmMain::SoltarFichero(const QStringList& paths) {
+    // Rows go to the end in the order of the drop; folders and other types add
+    // nothing. Every ".mp3" file is measured in full before its row is added, so a
+    // long drop repaints the window now and then (painting only: no input is
+    // handled in the middle of the drop).
+    QElapsedTimer sincePaint;
+    sincePaint.start();
+    for (const QString& path : paths) {
+        if (QFileInfo(path).isFile())
+            AddMediaFile(path, lstPlayList);
+        if (sincePaint.elapsed() >= 100 && isVisible()) {
+            repaint();
+            sincePaint.restart();
+        }
+    }
+}
+
+namespace {
+QStringList LocalFiles(const QMimeData* mime) {
+    QStringList paths;
+    if (!mime || !mime->hasUrls())
+        return paths;
+    for (const QUrl& url : mime->urls())
+        if (url.isLocalFile())
+            paths << url.toLocalFile();
+    return paths;
+}
+} // namespace
+
+void TfrmMain::dragEnterEvent(QDragEnterEvent* event) {
+    if (!LocalFiles(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void TfrmMain::dragMoveEvent(QDragMoveEvent* event) {
+    if (!LocalFiles(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void TfrmMain::dropEvent(QDropEvent* event) {
+    const QStringList paths = LocalFiles(event->mimeData());
+    if (paths.isEmpty())
+        return;
+    event->acceptProposedAction();
+    Guard([&] { SoltarFichero(paths); });
+}
+
+bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == lstPlayList && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        Guard([&] { lstPlayListKeyDown(key); });
+        return false; // the key is not consumed
+    }
+    // Files from a file manager dropped on the playlist itself go to the end of it,
+    // as anywhere else on the window.
+    if (watched == lstPlayList->viewport()) {
+        if (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove) {
+            auto* e = static_cast<QDropEvent*>(event);
+            if (e->source() == nullptr && !LocalFiles(e->mimeData()).isEmpty()) {
+                e->acceptProposedAction();
+                return true;
+            }
+        } else if (event->type() == QEvent::Drop) {
+            auto* e = static_cast<QDropEvent*>(event);
+            if (e->source() == nullptr) {
+                const QStringList paths = LocalFiles(e->mimeData());
+                if (!paths.isEmpty()) {
+                    e->acceptProposedAction();
+                    Guard([&] { SoltarFichero(paths); });
+                    return true;
+                }
+            }
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TfrmMain::PublishCaption(int row) {
+    QTreeWidgetItem* item = lstTextos->Row(row);
+    if (!item)
+        return;
+    // The folder is read afresh for each file.
+    WriteTextFile(TListView::SubItem(item, 0),
+                  OutputPath(txtCurrentSong->text(), QStringLiteral("ponente.txt")));
+    WriteTextFile(TListView::SubItem(item, 1),
+                  OutputPath(txtCurrentSong->text(), QStringLiteral("ponencia.txt")));
+    WriteTextFile(TListView::SubItem(item, 2),
+                  OutputPath(txtCurrentSong->text(), QStringLiteral("detalles.txt")));
+}
+
+void TfrmMain::PublishLinkedCaption(const QString& link) {
+    if (link.isEmpty())
+        return;
+    bool ok = false;
+    const int n = link.trimmed().toInt(&ok);
+    if (!ok)
+        throw TavoriaError(QStringLiteral("'%1' is not a valid integer value").arg(link));
+    // A number that names no caption row publishes nothing.
+    if (n >= 1 && n <= lstTextos->RowCount())
+        PublishCaption(n - 1);
+}

@@ -1,0 +1,123 @@
+// The transport: Play/Pause, Stop, Repeat, stop-after-this, the seek bar, the time
+// labels, the media keys and the reactions to the player's reports.
+#include "app/PlayoutLogic.h"
+#include "app/TfrmMain.h"
+#include "media/TextFile.h"
+#include "platform/MediaKeys.h"
+#include "player/VlcPlayerUnit.h"
+#include "player/VlcUnit.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QSlider>
+#include <QTime>
+#include <QToolButton>
+
+void TfrmMain::cmdPlayPauseClick() {
+    if (vlcPlayer->IsPause())
+        vlcPlayer->Resume();
+    else
+        vlcPlayer->Pause();
+    const TVlcPlayerState state = vlcPlayer->GetState();
+    if (state == vlcPlayer_NothingSpecial || state == vlcPlayer_Stopped)
+        cmdNextClick();
+}
+
+void TfrmMain::cmdStopClick() {
+    vlcPlayer->Stop(1000);
+}
+
+void TfrmMain::cmdRepeatClick() {
+    if (cmdRepeat->isChecked())
+        cmdStopOnPlay->setChecked(false);
+}
+
+void TfrmMain::cmdStopOnPlayClick() {
+    if (cmdStopOnPlay->isChecked())
+        cmdRepeat->setChecked(false);
+}
+
+void TfrmMain::SetProgBar(int position, int maximum) {
+    m_progBarAttached = false;
+    if (maximum >= 0)
+        ProgBar->setMaximum(maximum);
+    if (position >= 0)
+        ProgBar->setValue(position);
+    m_progBarAttached = true;
+}
+
+void TfrmMain::ProgBarChange() {
+    if (!m_progBarAttached)
+        return;
+    vlcPlayer->SetVideoPosInMs(ProgBar->value());
+}
+
+void TfrmMain::vlcPlayerMediaPlayerPlaying() {
+    cmdPlayPause->setIcon(imgControls.Icon(2));
+}
+
+void TfrmMain::vlcPlayerMediaPlayerPaused() {
+    cmdPlayPause->setIcon(imgControls.Icon(1));
+}
+
+void TfrmMain::vlcPlayerMediaPlayerStopped() {
+    cmdPlayPause->setIcon(imgControls.Icon(1));
+    // With the handler attached: a bar that was elsewhere seeks to 0.
+    ProgBar->setValue(0);
+}
+
+void TfrmMain::vlcPlayerMediaPlayerEndReached() {
+    const EndOfMediaPlan plan =
+        PlanEndOfMedia(LastTimeMs, chkHoraPistas->isChecked(), cmdRepeat->isChecked(),
+                       cmdStopOnPlay->isChecked(), chkTopSubtitle->isChecked());
+    if (!plan.act)
+        return;
+    LastTimeMs = 0;
+    if (plan.announce)
+        lblHoraClick();
+    if (plan.repeat)
+        NextIndex = CurrentIndex;
+    if (plan.next)
+        cmdNextClick();
+    if (plan.firstCaption && lstTextos->RowCount() > 0)
+        PublishCaption(0);
+}
+
+void TfrmMain::vlcPlayerMediaPlayerEncounteredError() {
+    Mensaje(QStringLiteral("Error al reproducir este archivo") + vlcPlayer->GetMediaMrl(), 0);
+}
+
+void TfrmMain::vlcPlayerMediaPlayerTimeChanged(qint64 time) {
+    const int t = int(time);
+    SetProgBar(t, -1);
+    lblRestante->setText(
+        TimeMsToStr(qint64(ProgBar->maximum()) - time, QStringLiteral("hh:mm:ss")));
+    LastTimeMs = t;
+}
+
+void TfrmMain::vlcPlayerMediaPlayerLengthChanged(qint64 length) {
+    if (QTreeWidgetItem* row = lstPlayList->Row(CurrentIndex)) {
+        const QString duration = TListView::SubItem(row, 1);
+        if (TListView::SubItemCount(row) >= 2 &&
+            (duration.isEmpty() || duration == QStringLiteral("00:00:00")))
+            lstPlayList->SetSubItem(row, 1, TimeMsToStr(length, QStringLiteral("hh:mm:ss")));
+    }
+    SetProgBar(-1, std::max(0, int(length)));
+    lblDuracion->setText(TimeMsToStr(length, QStringLiteral("hh:mm:ss")));
+    lblEndTime->setText(EndTimeText(length, QTime::currentTime()));
+}
+
+void TfrmMain::tmrVumeterTimer() {
+    if (MediaKeyDown(MediaKey::NextTrack))
+        cmdNextClick();
+    if (MediaKeyDown(MediaKey::Stop))
+        cmdStopClick();
+    CueProgressTick();
+}
+
+void TfrmMain::tmrHoraTimer() {
+    lblHora->setText(QTime::currentTime().toString(QStringLiteral("HH:mm:ss")));
+    WriteTextFile(QTime::currentTime().toString(QStringLiteral("HH:mm:ss")),
+                  OutputPath(txtCurrentSong->text(), QStringLiteral("hora.txt")));
+}
