@@ -14,6 +14,7 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QMenu;
+class QMimeData;
 class QProgressBar;
 class QPushButton;
 class QSlider;
@@ -81,6 +82,8 @@ public:
     void lstPlayListSelectItem(QTreeWidgetItem* item, bool selected);
     void Nuevo1Click();
     void SoltarFichero(const QStringList& paths);
+    // Files dropped from a file manager (local URLs); false when the drop holds none.
+    bool HandleFileDrop(const QMimeData* mime);
 
     // Captions published by the playlist.
     void PublishCaption(int row);

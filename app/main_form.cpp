@@ -331,6 +331,7 @@ QWidget* TfrmMain::BuildCentreColumn(QWidget* parent) {
     lstPlayList->setSelectionMode(QAbstractItemView::ExtendedSelection);
     lstPlayList->setDragEnabled(true);
     lstPlayList->setAcceptDrops(true);
+    lstPlayList->viewport()->setAcceptDrops(true);
     lstPlayList->setDropIndicatorShown(true);
     lstPlayList->setContextMenuPolicy(Qt::CustomContextMenu);
     {

@@ -123,12 +123,17 @@ void TfrmMain::dragMoveEvent(QDragMoveEvent* event) {
         event->acceptProposedAction();
 }
 
-void TfrmMain::dropEvent(QDropEvent* event) {
-    const QStringList paths = LocalFiles(event->mimeData());
+bool TfrmMain::HandleFileDrop(const QMimeData* mime) {
+    const QStringList paths = LocalFiles(mime);
     if (paths.isEmpty())
-        return;
-    event->acceptProposedAction();
+        return false;
     Guard([&] { SoltarFichero(paths); });
+    return true;
+}
+
+void TfrmMain::dropEvent(QDropEvent* event) {
+    if (HandleFileDrop(event->mimeData()))
+        event->acceptProposedAction();
 }
 
 bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
@@ -139,7 +144,7 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
     }
     // Files from a file manager dropped on the playlist itself go to the end of it,
     // as anywhere else on the window.
-    if (watched == lstPlayList->viewport()) {
+    if (watched == lstPlayList->viewport() || watched == lstPlayList) {
         if (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove) {
             auto* e = static_cast<QDropEvent*>(event);
             if (e->source() == nullptr && !LocalFiles(e->mimeData()).isEmpty()) {
@@ -148,13 +153,9 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
             }
         } else if (event->type() == QEvent::Drop) {
             auto* e = static_cast<QDropEvent*>(event);
-            if (e->source() == nullptr) {
-                const QStringList paths = LocalFiles(e->mimeData());
-                if (!paths.isEmpty()) {
-                    e->acceptProposedAction();
-                    Guard([&] { SoltarFichero(paths); });
-                    return true;
-                }
+            if (e->source() == nullptr && HandleFileDrop(e->mimeData())) {
+                e->acceptProposedAction();
+                return true;
             }
         }
     }

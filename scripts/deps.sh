@@ -14,7 +14,7 @@ TAVORIA_PACKAGES=(
 )
 TAVORIA_TEST_PACKAGES=(
   xvfb xauth pulseaudio pulseaudio-utils ffmpeg sox espeak-ng xdotool imagemagick
-  fonts-dejavu-core python3
+  fonts-dejavu-core python3 vlc-bin
 )
 
 tavoria_install() {
