@@ -11,6 +11,21 @@
 // Paths are UTF-8 (the BASS_UNICODE flag is accepted and changes nothing).
 // Every call is thread-safe. End callbacks run on a thread of the layer, never on
 // the caller's thread and never while the layer holds a lock.
+//
+// Details the callers may rely on:
+// - Positions and lengths are bytes of 16-bit stereo at 44100 Hz (4 bytes a frame).
+// - With BASS_STREAM_PRESCAN the length is exact to the sample: every packet is
+//   read and the encoder delay and padding that the file declares are removed.
+//   Without it the length is the container's estimate until the stream has been
+//   decoded to its end.
+// - BASS_StreamFree called on another thread while that stream's end callback
+//   runs waits for the callback to return, so no end callback of a stream runs
+//   after its free returned; an end callback must therefore never wait for the
+//   thread that frees its stream.
+// - A stream belongs to the device last initialised with success until
+//   BASS_ChannelSetDevice moves it; a second BASS_Init of the same device fails
+//   and leaves it initialised.
+// - Handles (streams and syncs) are never reused within a process.
 #include <cstdint>
 
 using DWORD = std::uint32_t;
@@ -54,13 +69,13 @@ HMUSIC BASS_MusicLoad(BOOL mem, const void* file, QWORD offset, DWORD length, DW
                       DWORD freq);
 BOOL BASS_StreamFree(HSTREAM handle);
 
-QWORD BASS_ChannelGetLength(DWORD handle, DWORD mode);         // (QWORD)-1 on failure
-QWORD BASS_ChannelGetPosition(DWORD handle, DWORD mode);       // (QWORD)-1 on failure
-double BASS_ChannelBytes2Seconds(DWORD handle, QWORD pos);     // negative on failure
+QWORD BASS_ChannelGetLength(DWORD handle, DWORD mode);     // (QWORD)-1 on failure
+QWORD BASS_ChannelGetPosition(DWORD handle, DWORD mode);   // (QWORD)-1 on failure
+double BASS_ChannelBytes2Seconds(DWORD handle, QWORD pos); // negative on failure
 DWORD BASS_ChannelIsActive(DWORD handle);
 BOOL BASS_ChannelSetAttribute(DWORD handle, DWORD attrib, float value);
 BOOL BASS_ChannelSetDevice(DWORD handle, DWORD device);
-DWORD BASS_ChannelGetDevice(DWORD handle);                     // (DWORD)-1 on failure
+DWORD BASS_ChannelGetDevice(DWORD handle); // (DWORD)-1 on failure
 HSYNC BASS_ChannelSetSync(DWORD handle, DWORD type, QWORD param, SYNCPROC proc, void* user);
 BOOL BASS_ChannelRemoveSync(DWORD handle, HSYNC sync);
 BOOL BASS_ChannelPlay(DWORD handle, BOOL restart);
