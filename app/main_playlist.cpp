@@ -94,8 +94,9 @@ void TfrmMain::SoltarFichero(const QStringList& paths) {
     for (const QString& path : paths) {
         if (QFileInfo(path).isFile())
             AddMediaFile(path, lstPlayList);
-        if (sincePaint.elapsed() >= 100 && isVisible()) {
-            repaint();
+        if (sincePaint.elapsed() >= 250 && isVisible()) {
+            lstPlayList->viewport()->repaint();
+            barStatus->repaint();
             sincePaint.restart();
         }
     }

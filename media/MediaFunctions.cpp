@@ -69,13 +69,10 @@ void AddMediaFile(const QString& path, TListView* list) {
     if (ext < 0 || !list)
         return;
     const double seconds = ext == 0 ? MediaDurationSeconds(path) : 0.0;
-    QTreeWidgetItem* row = list->AddItem();
-    list->AddSubItem(row, QFileInfo(path).fileName());
-    list->AddSubItem(row, SecondsToHms(seconds));
-    list->AddSubItem(row, path);
-    list->AddSubItem(row, SecondsText(seconds));
-    list->AddSubItem(row, QString());
-    list->SetSubItemImage(row, ext);
+    // The row is complete before it joins the list, which then announces it.
+    list->AppendRows({list->MakeRow(
+        {QFileInfo(path).fileName(), SecondsToHms(seconds), path, SecondsText(seconds), QString()},
+        ext)});
 }
 
 namespace {
