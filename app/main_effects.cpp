@@ -13,7 +13,9 @@
 void TfrmMain::txtFolderCunasChange() {
     const QString folder = txtFolderCunas->text();
     QStringList voices;
-    ListSubfolders(OutputPath(folder, QStringLiteral("time")), voices);
+    // The voices' folder is spelled "time" here and "Time" by the announcer: on a
+    // file system that tells them apart, either spelling is found.
+    ListSubfolders(FindSubfolderIgnoringCase(folder, QStringLiteral("time")), voices);
     cboHoras->clear();
     cboHoras->addItems(voices);
     QStringList tabs;
