@@ -9,6 +9,10 @@ TTabStrip::TTabStrip(QWidget* parent) : QWidget(parent), m_layout(new QHBoxLayou
     m_layout->setSpacing(1);
     m_layout->addStretch(1);
     m_group.setExclusive(false);
+    setStyleSheet(QStringLiteral(
+        "QToolButton { border: 1px solid gray; border-bottom-left-radius: 4px; "
+        "border-bottom-right-radius: 4px; padding: 2px 8px; background: #d8d8d8; }"
+        "QToolButton:checked { background: white; font-weight: bold; border-top: none; }"));
     connect(&m_group, &QButtonGroup::idClicked, this, [this](int id) { ClickTab(id); });
 }
 
