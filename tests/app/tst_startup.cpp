@@ -8,8 +8,10 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QSlider>
 #include <QSpinBox>
 #include <QTemporaryDir>
@@ -72,6 +74,7 @@ private slots:
     void closeSavesInOrderAndSalirSavesNothing();
     void saveLoadRoundTripIsByteStable();
     void statusBarAndErrorBox();
+    void emptyConfigAndMissingOutputFolder();
 
 private:
     std::unique_ptr<TfrmMain> Start() { return std::make_unique<TfrmMain>(); }
@@ -309,6 +312,42 @@ void TstStartup::statusBarAndErrorBox() {
             top->objectName() == QStringLiteral("ErrorBox"))
             ++boxes;
     QCOMPARE(boxes, 1);
+}
+
+void TstStartup::emptyConfigAndMissingOutputFolder() {
+    WriteAll(QStringLiteral("config.ini"), "");
+    {
+        auto w = Start();
+        QVERIFY(!QFile::exists(QStringLiteral("debug.txt")));
+        QCOMPARE(w->volPisador->value(), 90);
+        QCOMPARE(w->txtRepeat->value(), 1);
+    }
+    const QString missing = m_dir->filePath(QStringLiteral("no/such/folder"));
+    WriteAll(QStringLiteral("config.ini"), "[CONFIG]\nOutTextos=" + missing.toUtf8() + "\n");
+    auto w = Start();
+    QVERIFY(!QFile::exists(QStringLiteral("debug.txt")));
+    QCOMPARE(w->txtCurrentSong->text(), missing);
+    w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+    // The clock cannot write "hora.txt": each tick reports it, in one box, and the
+    // clock label still runs. (Ticks are driven by the test.)
+    w->tmrHora->stop();
+    for (int i = 0; i < 3; ++i)
+        QVERIFY(QMetaObject::invokeMethod(w->tmrHora, "timeout", Qt::DirectConnection));
+    QCOMPARE(w->Errors().Count(), 3);
+    QVERIFY(w->Errors().LastText().contains(QStringLiteral("hora.txt")));
+    QVERIFY(w->lblHora->text() != QStringLiteral("00:00:00"));
+    // The output-folder picker: a choice replaces the folder, a cancel keeps it.
+    const QString chosen = m_dir->path();
+    w->PickFolder = [&] { return chosen; };
+    w->cmdCurrentFolder->click();
+    QCOMPARE(w->txtCurrentSong->text(), chosen);
+    w->PickFolder = [] { return QString(); };
+    w->cmdCurrentFolder->click();
+    QCOMPARE(w->txtCurrentSong->text(), chosen);
+    QVERIFY(QMetaObject::invokeMethod(w->tmrHora, "timeout", Qt::DirectConnection));
+    QCOMPARE(w->Errors().Count(), 3);
+    QCOMPARE(ReadAll(chosen + QStringLiteral("/hora.txt")).size(), 8);
 }
 
 int main(int argc, char** argv) {
