@@ -238,31 +238,29 @@ QString TIniDocument::ReadString(const QString& section, const QString& key,
     return e ? e->value.toString() : def;
 }
 
+namespace {
+// Up to eight hexadecimal digits, nothing else; wider values wrap to 32 bits.
+bool ParseHex(QStringView digits, int& out) {
+    if (digits.isEmpty() || digits.size() > 8 || digits.startsWith(QLatin1Char('+')) ||
+        digits.startsWith(QLatin1Char('-')))
+        return false;
+    bool ok = false;
+    const uint v = digits.toUInt(&ok, 16);
+    if (ok)
+        out = int(v);
+    return ok;
+}
+} // namespace
+
 bool TIniDocument::ParseInteger(QStringView text, int& out) {
     if (text.isEmpty())
         return false;
-    bool ok = false;
     if (text.size() > 2 && text[0] == QLatin1Char('0') &&
-        (text[1] == QLatin1Char('x') || text[1] == QLatin1Char('X'))) {
-        const QStringView digits = text.mid(2);
-        if (digits.isEmpty() || digits.size() > 8)
-            return false;
-        const uint v = digits.toUInt(&ok, 16);
-        if (!ok || digits.startsWith(QLatin1Char('+')) || digits.startsWith(QLatin1Char('-')))
-            return false;
-        out = int(v);
-        return true;
-    }
-    if (text[0] == QLatin1Char('$')) {
-        const QStringView digits = text.mid(1);
-        if (digits.isEmpty() || digits.size() > 8)
-            return false;
-        const uint v = digits.toUInt(&ok, 16);
-        if (!ok || digits.startsWith(QLatin1Char('+')) || digits.startsWith(QLatin1Char('-')))
-            return false;
-        out = int(v);
-        return true;
-    }
+        (text[1] == QLatin1Char('x') || text[1] == QLatin1Char('X')))
+        return ParseHex(text.mid(2), out);
+    if (text[0] == QLatin1Char('$'))
+        return ParseHex(text.mid(1), out);
+    bool ok = false;
     // Decimal with an optional sign, nothing else (no blanks inside).
     for (qsizetype i = 0; i < text.size(); ++i) {
         const QChar c = text[i];
