@@ -250,8 +250,12 @@ Layer::~Layer() {
         dispatchCv_.notify_all();
     }
     WakeFeeder();
+    // The process is ending. Closing a PulseAudio device joins SDL's audio thread,
+    // which can sit for up to two seconds waiting on the server, so "Salir" and the
+    // close box would hang that long. Pausing is enough: SDL then never calls back
+    // into the layer again, and the system releases the device with the process.
     for (SDL_AudioDeviceID id : open)
-        SDL_CloseAudioDevice(id);
+        SDL_PauseAudioDevice(id, 1);
     nullRunning_ = false;
     if (null_.joinable())
         null_.join();
