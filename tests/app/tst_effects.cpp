@@ -134,6 +134,13 @@ void TstEffects::tabsListsAndPlaying() {
     m_w->lstJinglesDblClick();
     QCOMPARE(m_w->Cue()->CueStream(), HSTREAM(0));
     QCOMPARE(m_w->Errors().Count(), 0);
+
+    // A tab whose folder vanished lists nothing, without a message.
+    const QString fx = m_dir.filePath(QStringLiteral("fx"));
+    QVERIFY(QDir(fx + QStringLiteral("/Efx/Quoted")).removeRecursively());
+    tabs->ClickTab(TabOf(tabs, QStringLiteral("'Quoted'")));
+    QCOMPARE(m_w->lstJingles->RowCount(), 0);
+    QCOMPARE(m_w->Errors().Count(), 0);
 }
 
 void TstEffects::announcerFromTheClock() {

@@ -251,6 +251,16 @@ void TstPlayout::errorsAndEdgesOfNext() {
     QVERIFY2(StatusText(m_w.get()).contains(QStringLiteral("vanished.mp4")),
              qPrintable(StatusText(m_w.get())));
 
+    // A web address that refuses the connection: the message names the address.
+    const QString refused = QStringLiteral("http://127.0.0.1:1/nothing.mp4");
+    AddRow(m_w.get(), refused);
+    m_w->NextIndex = 2;
+    m_w->cmdNext->click();
+    QTRY_VERIFY_WITH_TIMEOUT(StatusText(m_w.get()) ==
+                                 QStringLiteral("Error al reproducir este archivo") + refused,
+                             15000);
+    m_w->lstPlayList->DeleteItem(2);
+
     // Delete the last row while it is NextIndex: NextIndex goes back to 0.
     m_w->lstPlayList->clearSelection();
     m_w->lstPlayList->Row(1)->setSelected(true);
@@ -332,6 +342,16 @@ void TstPlayout::resolutionMenuAndVolumes() {
     m_w->volPrincipal->setValue(100); // level 0 is never sent
     QTest::qWait(100);
     QCOMPARE(VlcAudioGetVolume(mp), 99);
+    // An error report while paused shows the message with the paused media.
+    m_w->cmdPlayPause->click();
+    QTRY_VERIFY_WITH_TIMEOUT(m_w->vlcPlayer->IsPause(), 5000);
+    m_w->vlcPlayerMediaPlayerEncounteredError();
+    QVERIFY2(StatusText(m_w.get()).startsWith(QStringLiteral("Error al reproducir este archivo")) &&
+                 StatusText(m_w.get()).endsWith(QStringLiteral("ten.mp4")),
+             qPrintable(StatusText(m_w.get())));
+    QVERIFY(m_w->vlcPlayer->IsPause());
+    m_w->cmdPlayPause->click(); // resumes
+    QTRY_VERIFY_WITH_TIMEOUT(m_w->vlcPlayer->IsPlay(), 5000);
     // Picture sliders only while the filter is on.
     QVERIFY(!m_w->volBass->isEnabled());
     m_w->chkVideoAdjustEnable->click();
