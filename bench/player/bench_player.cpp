@@ -184,17 +184,18 @@ void BenchLatency(const QString& clip, int runs) {
         vlc::libvlc_event_attach(em, t, &BareCallback, nullptr);
     const QByteArray clipUtf8 = clip.toUtf8();
 
-    for (int i = 0; i < runs + 1; ++i) { // the first round warms caches and is not counted
+    // One play of each; false when the playing event did not come.
+    auto playControl = [&](bool counted) {
         playingNs = 0;
         gControlRaisedNs = 0;
-        qint64 t0 = NowNs();
+        const qint64 t0 = NowNs();
         player.Play(clip);
         const qint64 t1 = NowNs();
         if (!WaitFor([&] { return playingNs != 0; }, 10000)) {
             std::printf("  control: no playing event\n");
-            break;
+            return false;
         }
-        if (i > 0) {
+        if (counted) {
             ours.push_back((playingNs - t0) / 1e6);
             inPlay.push_back((t1 - t0) / 1e6);
             raised.push_back((gControlRaisedNs.load() - t0) / 1e6);
@@ -202,9 +203,11 @@ void BenchLatency(const QString& clip, int runs) {
         }
         player.Stop();
         Idle(100);
-
+        return true;
+    };
+    auto playBare = [&](bool counted) {
         gBarePlayingNs = 0;
-        t0 = NowNs();
+        const qint64 t0 = NowNs();
         libvlc_media_t* md = vlc::libvlc_media_new_path(inst, clipUtf8.constData());
         vlc::libvlc_media_player_set_media(mp, md);
         if (xcb)
@@ -216,14 +219,22 @@ void BenchLatency(const QString& clip, int runs) {
             usleep(200);
         if (gBarePlayingNs.load() == 0) {
             std::printf("  bare: no playing event\n");
-            break;
+            return false;
         }
-        if (i > 0) {
+        if (counted) {
             bare.push_back((gBarePlayingNs.load() - t0) / 1e6);
             bareCalls.push_back(bareCallsNs / 1e6);
         }
         vlc::libvlc_media_player_stop(mp);
         Idle(100);
+        return true;
+    };
+    // The first round warms caches and is not counted; who goes first alternates.
+    for (int i = 0; i < runs + 1; ++i) {
+        const bool ok = i % 2 == 0 ? playControl(i > 0) && playBare(i > 0)
+                                   : playBare(i > 0) && playControl(i > 0);
+        if (!ok)
+            break;
     }
     vlc::libvlc_event_detach(cem, libvlc_MediaPlayerPlaying, &ControlStampCallback, nullptr);
     for (int t : kTypes)
