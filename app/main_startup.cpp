@@ -108,6 +108,10 @@ void TfrmMain::FormClose() {
         SaveListTable(lv, QStringLiteral("config.ini"));
     for (TListView* lv : CaptionPageListViews())
         SaveListTable(lv, QStringLiteral("config.ini"));
+    // The window is going: no tick may reach the player after it is released.
+    tmrHora->stop();
+    tmrVumeter->stop();
+    tmrRegresivo->stop();
     delete vlcPlayer;
     vlcPlayer = nullptr;
 }
