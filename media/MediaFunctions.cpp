@@ -2,6 +2,7 @@
 
 #include "audio/AudioLayer.h"
 #include "media/TIniDocument.h"
+#include "media/TextFile.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -96,16 +97,10 @@ template <typename F> void ListFolder(const QString& folder, F f) {
     closedir(dir);
 }
 
-QString WithSeparator(const QString& folder) {
-    if (folder.endsWith(QLatin1Char('/')) || folder.endsWith(QDir::separator()))
-        return folder;
-    return folder + QDir::separator();
-}
-
 } // namespace
 
 void AddFolderFiles(const QString& folder, TListView* list) {
-    const QString base = WithSeparator(folder);
+    const QString base = OutputPath(folder, QString());
     QStringList files;
     // "The archive attribute alone": a regular, readable, writable, non-hidden file.
     ListFolder(folder, [&](const QString& name, const struct stat& st, const QByteArray& full) {
@@ -130,7 +125,7 @@ void ListSubfolders(const QString& folder, QStringList& strings) {
 }
 
 QString FindSubfolderIgnoringCase(const QString& folder, const QString& name) {
-    const QString base = WithSeparator(folder);
+    const QString base = OutputPath(folder, QString());
     if (QFileInfo(base + name).isDir())
         return base + name;
     QString found;
