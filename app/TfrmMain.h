@@ -82,6 +82,8 @@ public:
     void lstPlayListSelectItem(QTreeWidgetItem* item, bool selected);
     void Nuevo1Click();
     void SoltarFichero(const QStringList& paths);
+    // A drag from a list of the window dropped at point (playlist coordinates).
+    void lstPlayListDragDrop(QObject* Source, QPoint point);
     // Files dropped from a file manager (local URLs); false when the drop holds none.
     bool HandleFileDrop(const QMimeData* mime);
 

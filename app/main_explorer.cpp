@@ -6,18 +6,12 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QPoint>
 #include <QTreeWidget>
 
 namespace {
 constexpr int FolderImage = 10, ExpandedImage = 11, SelectedFolderImage = 9;
 
-// The part of a node's path below the root.
-QString NodePath(QTreeWidgetItem* node) {
-    QStringList parts;
-    for (QTreeWidgetItem* n = node; n; n = n->parent())
-        parts.prepend(n->text(0));
-    return parts.join(QDir::separator());
-}
 } // namespace
 
 void TfrmMain::txtRootFolderChange() {
@@ -55,7 +49,7 @@ void TfrmMain::SetExplorador(const QString& cRuta, QTreeWidgetItem* Nodo) {
 void TfrmMain::lstExplorerExpanding(QTreeWidgetItem* Node) {
     if (!Node || Node->childCount() > 0)
         return;
-    SetExplorador(OutputPath(ExplorerRoot, NodePath(Node)), Node);
+    SetExplorador(OutputPath(ExplorerRoot, TreeNodePath(Node)), Node);
     Node->setChildIndicatorPolicy(Node->childCount() > 0
                                       ? QTreeWidgetItem::ShowIndicator
                                       : QTreeWidgetItem::DontShowIndicatorWhenChildless);
@@ -67,4 +61,49 @@ void TfrmMain::cmdRootExploradorClick() {
     const QString folder = PickFolder();
     if (!folder.isEmpty())
         txtRootFolder->setText(QDir::toNativeSeparators(folder));
+}
+
+void TfrmMain::lstPlayListDragDrop(QObject* Source, QPoint point) {
+    QTreeWidgetItem* target = lstPlayList->itemAt(point);
+    if (Source == lstTextos) {
+        // Link the first selected caption (1-based; 0 with none) to the row.
+        if (!target)
+            return;
+        const QList<int> captions = lstTextos->SelectedRows();
+        lstPlayList->SetSubItem(target, 4,
+                                QString::number(captions.isEmpty() ? 0 : captions.first() + 1));
+        return;
+    }
+    if (Source == lstExplorer) {
+        // Files of the tree go to the end of the playlist; folders are skipped.
+        for (QTreeWidgetItem* node : lstExplorer->selectedItems()) {
+            const QString path = OutputPath(ExplorerRoot, TreeNodePath(node));
+            if (QFileInfo(path).isFile())
+                AddMediaFile(path, lstPlayList);
+        }
+        return;
+    }
+    if (Source == lstPlayList) {
+        // The first selected row moves in front of the row under the drop point.
+        const QList<int> selected = lstPlayList->SelectedRows();
+        if (!target || selected.isEmpty())
+            return;
+        const int to = lstPlayList->RowIndex(target);
+        int from = selected.first();
+        QTreeWidgetItem* source = lstPlayList->Row(from);
+        QStringList cells;
+        for (int j = 0; j < TListView::SubItemCount(source); ++j)
+            cells << TListView::SubItem(source, j);
+        const int image = TListView::SubItemImage(source);
+        const QString caption = source->text(0);
+        QTreeWidgetItem* moved = lstPlayList->InsertItem(to);
+        moved->setText(0, caption);
+        for (const QString& c : cells)
+            lstPlayList->AddSubItem(moved, c);
+        if (!cells.isEmpty())
+            lstPlayList->SetSubItemImage(moved, image);
+        if (from >= to)
+            ++from;
+        lstPlayList->DeleteItem(from);
+    }
 }

@@ -145,16 +145,27 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
     }
     // Files from a file manager dropped on the playlist itself go to the end of it,
     // as anywhere else on the window.
+    // Drags from the window's own lists (rows of the playlist, captions, files of
+    // the explorer) are the window's to handle, never the list's built-in moves.
     if (watched == lstPlayList->viewport() || watched == lstPlayList) {
         if (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove) {
             auto* e = static_cast<QDropEvent*>(event);
-            if (e->source() == nullptr && !LocalFiles(e->mimeData()).isEmpty()) {
+            if (e->source() != nullptr || !LocalFiles(e->mimeData()).isEmpty()) {
                 e->acceptProposedAction();
                 return true;
             }
         } else if (event->type() == QEvent::Drop) {
             auto* e = static_cast<QDropEvent*>(event);
-            if (e->source() == nullptr && HandleFileDrop(e->mimeData())) {
+            if (e->source() != nullptr) {
+                QObject* source = e->source();
+                const QPoint point = lstPlayList->viewport()->mapFrom(
+                    static_cast<QWidget*>(watched), e->position().toPoint());
+                Guard([&] { lstPlayListDragDrop(source, point); });
+                e->setDropAction(Qt::IgnoreAction);
+                e->accept();
+                return true;
+            }
+            if (HandleFileDrop(e->mimeData())) {
                 e->acceptProposedAction();
                 return true;
             }

@@ -171,6 +171,19 @@ QStringList ListMediaEntries(const QString& folder) {
     return names;
 }
 
+QString TreeNodePath(const QTreeWidgetItem* node) {
+    QStringList parts;
+    for (const QTreeWidgetItem* n = node; n; n = n->parent())
+        parts.prepend(n->text(0));
+    QString path;
+    for (int i = 0; i < parts.size(); ++i) {
+        path += parts[i];
+        if (i + 1 < parts.size() && !path.endsWith(QDir::separator()))
+            path += QDir::separator();
+    }
+    return path;
+}
+
 namespace {
 constexpr int MaxListColumns = 64;
 }

@@ -50,6 +50,10 @@ QString DequotedString(const QString& text);
 // file system, in listing order.
 QStringList ListMediaEntries(const QString& folder);
 
+// The path of a tree node below the tree's root: the texts of its ancestors and
+// its own, joined by the path separator (not doubled after a text ending in one).
+QString TreeNodePath(const QTreeWidgetItem* node);
+
 // List tables: the rows of a list view kept in a section of an INI file named after
 // the list view ("totalX", "totalY", "iconindex<i>", "celda<i><j>").
 void SaveListTable(TListView* listView, const QString& fileName);

@@ -1,0 +1,149 @@
+// Drags from the window's own lists onto the playlist: reordering rows, linking a
+// caption to a row, and files from the explorer tree.
+#include "app/TfrmMain.h"
+#include "media/MediaFunctions.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <QTreeWidget>
+#include <QtTest>
+#include <memory>
+
+namespace {
+QStringList Names(TListView* lv) {
+    QStringList out;
+    for (int i = 0; i < lv->RowCount(); ++i)
+        out << TListView::SubItem(lv->Row(i), 0);
+    return out;
+}
+QPoint RowPoint(TListView* lv, int row) {
+    return lv->visualItemRect(lv->Row(row)).center();
+}
+void Select(TListView* lv, QList<int> rows) {
+    lv->clearSelection();
+    for (int r : rows)
+        lv->Row(r)->setSelected(true);
+}
+} // namespace
+
+class TstPlaylistDrops : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+    void reorderRows();
+    void linkCaptions();
+    void filesFromTheExplorer();
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<TfrmMain> m_w;
+};
+
+void TstPlaylistDrops::init() {
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(QDir::setCurrent(m_dir->path()));
+    m_w = std::make_unique<TfrmMain>();
+    m_w->resize(1176, 900);
+    m_w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_w.get()));
+    for (int i = 1; i <= 5; ++i) {
+        QTreeWidgetItem* row = m_w->lstPlayList->AddItem();
+        for (const QString& s :
+             {QStringLiteral("r%1").arg(i), QStringLiteral("00:00:00"),
+              QStringLiteral("/m/r%1.mp4").arg(i), QStringLiteral("0"), QString()})
+            m_w->lstPlayList->AddSubItem(row, s);
+        m_w->lstPlayList->SetSubItemImage(row, 1);
+    }
+}
+
+void TstPlaylistDrops::cleanup() {
+    m_w.reset();
+    QDir::setCurrent(QDir::tempPath());
+    m_dir.reset();
+}
+
+void TstPlaylistDrops::reorderRows() {
+    TListView* pl = m_w->lstPlayList;
+    // The fifth row dropped on the second takes second place.
+    Select(pl, {4});
+    m_w->lstPlayListDragDrop(pl, RowPoint(pl, 1));
+    QCOMPARE(Names(pl), (QStringList{"r1", "r5", "r2", "r3", "r4"}));
+    QCOMPARE(TListView::SubItemImage(pl->Row(1)), 1);
+    QCOMPARE(TListView::SubItem(pl->Row(1), 2), QStringLiteral("/m/r5.mp4"));
+    // The second dropped on the fifth lands in front of it, in fourth place.
+    Select(pl, {1});
+    m_w->lstPlayListDragDrop(pl, RowPoint(pl, 4));
+    QCOMPARE(Names(pl), (QStringList{"r1", "r2", "r3", "r5", "r4"}));
+    // Only the first selected row moves; a drop below the last row does nothing.
+    Select(pl, {0, 2});
+    m_w->lstPlayListDragDrop(pl, RowPoint(pl, 3));
+    QCOMPARE(Names(pl), (QStringList{"r2", "r3", "r1", "r5", "r4"}));
+    Select(pl, {0});
+    m_w->lstPlayListDragDrop(pl, QPoint(5, pl->viewport()->height() - 2));
+    QCOMPARE(Names(pl), (QStringList{"r2", "r3", "r1", "r5", "r4"}));
+    // The deletion handling ran: NextIndex names a row.
+    QVERIFY(m_w->NextIndex >= 0 && m_w->NextIndex < pl->RowCount());
+}
+
+void TstPlaylistDrops::linkCaptions() {
+    TListView* captions = m_w->lstTextos;
+    for (const char* who : {"Ana", "Luis", "Marta"}) {
+        QTreeWidgetItem* row = captions->AddItem();
+        captions->AddSubItem(row, QString::fromUtf8(who));
+        captions->AddSubItem(row, QStringLiteral("Charla"));
+        captions->AddSubItem(row, QString());
+    }
+    Select(captions, {2});
+    m_w->lstPlayListDragDrop(captions, RowPoint(m_w->lstPlayList, 1));
+    QCOMPARE(TListView::SubItem(m_w->lstPlayList->Row(1), 4), QStringLiteral("3"));
+    captions->clearSelection();
+    m_w->lstPlayListDragDrop(captions, RowPoint(m_w->lstPlayList, 2));
+    QCOMPARE(TListView::SubItem(m_w->lstPlayList->Row(2), 4), QStringLiteral("0"));
+    // Other sources change nothing.
+    m_w->lstPlayListDragDrop(m_w->lstJingles, RowPoint(m_w->lstPlayList, 0));
+    QCOMPARE(m_w->lstPlayList->RowCount(), 5);
+    QCOMPARE(TListView::SubItem(m_w->lstPlayList->Row(0), 4), QString());
+}
+
+void TstPlaylistDrops::filesFromTheExplorer() {
+    const QString root = m_dir->filePath(QStringLiteral("media"));
+    QVERIFY(QDir().mkpath(root + QStringLiteral("/Sub")));
+    for (const char* f : {"b.mp4", "c.txt", "a.MKV", "Sub/d.mov"}) {
+        QFile file(root + QLatin1Char('/') + QString::fromUtf8(f));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    m_w->txtRootFolder->setText(root);
+    QTreeWidget* tree = m_w->lstExplorer;
+    // The sub-folder first, then the media files; c.txt is never listed.
+    QCOMPARE(tree->topLevelItemCount(), 3);
+    QCOMPARE(tree->topLevelItem(0)->text(0), QStringLiteral("Sub"));
+    tree->expandItem(tree->topLevelItem(0));
+    QCOMPARE(tree->topLevelItem(0)->childCount(), 1);
+    QCOMPARE(TreeNodePath(tree->topLevelItem(0)->child(0)), QStringLiteral("Sub/d.mov"));
+    tree->clearSelection();
+    tree->topLevelItem(0)->setSelected(true);           // a folder: skipped
+    tree->topLevelItem(0)->child(0)->setSelected(true); // Sub/d.mov
+    tree->topLevelItem(1)->setSelected(true);
+    m_w->lstPlayListDragDrop(tree, RowPoint(m_w->lstPlayList, 0));
+    QCOMPARE(m_w->lstPlayList->RowCount(), 7);
+    QStringList added{TListView::SubItem(m_w->lstPlayList->Row(5), 2),
+                      TListView::SubItem(m_w->lstPlayList->Row(6), 2)};
+    added.sort();
+    QStringList expected{root + QStringLiteral("/Sub/d.mov"),
+                         root + QLatin1Char('/') + tree->topLevelItem(1)->text(0)};
+    expected.sort();
+    QCOMPARE(added, expected);
+}
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Tavoria 3 (beta)"));
+    TstPlaylistDrops t;
+    return QTest::qExec(&t, argc, argv);
+}
+
+#include "tst_playlistdrops.moc"
