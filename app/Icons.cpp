@@ -6,8 +6,6 @@
 
 namespace {
 
-using Painter = void (*)(QPainter&, double s);
-
 QIcon Draw(int size, const std::function<void(QPainter&, double)>& f) {
     QPixmap pm(size, size);
     pm.fill(Qt::transparent);
@@ -42,6 +40,18 @@ void Letters(QPainter& p, double s, const QString& text, QColor bg) {
     p.setFont(f);
     p.setPen(Qt::white);
     p.drawText(QRectF(0, 0, 48 * s, 48 * s), Qt::AlignCenter, text);
+}
+
+// An arrow over a base line: down for import, up for export.
+QIcon Arrow(QColor colour, bool down) {
+    return Draw(16, [colour, down](QPainter& p, double s) {
+        const double tip = down ? 36 : 6, tail = down ? 6 : 36, wing = down ? 22 : 20;
+        p.setPen(QPen(colour, 6 * s));
+        p.drawLine(QPointF(24 * s, tail * s), QPointF(24 * s, tip * s));
+        p.drawLine(QPointF(12 * s, wing * s), QPointF(24 * s, tip * s));
+        p.drawLine(QPointF(36 * s, wing * s), QPointF(24 * s, tip * s));
+        p.drawLine(QPointF(8 * s, 42 * s), QPointF(40 * s, 42 * s));
+    });
 }
 
 } // namespace
@@ -158,25 +168,13 @@ TImageList MakeIcons16() {
         for (int y : {12, 24, 36})
             p.drawLine(QPointF(8 * s, y * s), QPointF(40 * s, y * s));
     }));
-    list.Add(Draw(16, [](QPainter& p, double s) { // 17 import
-        p.setPen(QPen(kGreen, 6 * s));
-        p.drawLine(QPointF(24 * s, 6 * s), QPointF(24 * s, 34 * s));
-        p.drawLine(QPointF(12 * s, 22 * s), QPointF(24 * s, 36 * s));
-        p.drawLine(QPointF(36 * s, 22 * s), QPointF(24 * s, 36 * s));
-        p.drawLine(QPointF(8 * s, 42 * s), QPointF(40 * s, 42 * s));
-    }));
+    list.Add(Arrow(kGreen, true));                // 17 import
     list.Add(Draw(16, [](QPainter& p, double s) { // 18 clear list
         p.setPen(QPen(kDark, 4 * s));
         p.setBrush(Qt::white);
         p.drawRect(QRectF(10 * s, 6 * s, 28 * s, 36 * s));
     }));
-    list.Add(Draw(16, [](QPainter& p, double s) { // 19 export
-        p.setPen(QPen(kBlue, 6 * s));
-        p.drawLine(QPointF(24 * s, 36 * s), QPointF(24 * s, 8 * s));
-        p.drawLine(QPointF(12 * s, 20 * s), QPointF(24 * s, 6 * s));
-        p.drawLine(QPointF(36 * s, 20 * s), QPointF(24 * s, 6 * s));
-        p.drawLine(QPointF(8 * s, 42 * s), QPointF(40 * s, 42 * s));
-    }));
+    list.Add(Arrow(kBlue, false)); // 19 export
     list.Add(Draw(16, [](QPainter& p, double s) { Letters(p, s, QStringLiteral("T"), kDark); }));
     list.Add(Draw(16, [](QPainter& p, double s) { Letters(p, s, QStringLiteral("·"), kDark); }));
     return list;
