@@ -28,6 +28,12 @@ class QTreeWidgetItem;
 class TVlcPlayer;
 class CuePlayer;
 class TimeAnnouncer;
+class TIniDocument;
+class TRemoteLink;
+class MprisService;
+class RemoteServer;
+struct RemoteServerConfig;
+struct RemoteSettings;
 
 // The desk's one window. Its handlers only read controls, call the logic that
 // lives in small classes and free functions, and write controls. Every handler
@@ -122,6 +128,19 @@ public:
     QString VlcDeviceIdForName(const QString& name);
     void chkNDIClick();
 
+    // Remote control (HTTP, WebSocket, MPRIS): a thin layer that runs the handlers
+    // above on this thread (main_remote.cpp).
+    void WireRemote();
+    void LoadRemoteConfig(const TIniDocument& ini);
+    void SaveRemoteConfig(TIniDocument& ini) const;
+    RemoteSettings RemoteSettingsFromControls() const;
+    // Starts or stops the server as the controls say; a failure goes to the error box.
+    void ApplyRemoteSettings();
+    // Starts the server with this configuration (tests, benchmarks).
+    bool StartRemoteServer(const RemoteServerConfig& config, QString* error);
+    RemoteServer* Remote() const;
+    MprisService* Mpris() const;
+
     ErrorReporter& Errors() { return *m_errors; }
     // Runs f; an error it raises goes to the error box.
     template <typename F> void Guard(F&& f) noexcept { m_errors->Guard(std::forward<F>(f)); }
@@ -209,6 +228,10 @@ public:
     QPushButton* cmdStopCue;
     TListView* lstJingles;
     TTabStrip* tabEfectos;
+    QCheckBox* chkRemoto = nullptr;
+    QSpinBox* spnRemotoPuerto = nullptr;
+    QLineEdit* txtRemotoIP = nullptr;
+    QLineEdit* txtRemotoToken = nullptr;
 
     // Hidden controls without behaviour.
     QWidget* panAuxiliar;
@@ -251,6 +274,10 @@ public:
     qint32 LastTimeMs = 0;
     QString ExplorerRoot;
 
+signals:
+    // A caption row was published (its three files written).
+    void CaptionPublished(int row);
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
@@ -278,6 +305,7 @@ private:
     ErrorReporter* m_errors;
     CuePlayer* m_cue = nullptr;
     TimeAnnouncer* m_announcer = nullptr;
+    TRemoteLink* m_remote = nullptr;
     bool m_progBarAttached = true;
     bool m_exiting = false;
 };

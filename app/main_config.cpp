@@ -53,12 +53,14 @@ void TfrmMain::SaveConfig(const QString& fileName) {
     ini.WriteBool(kSection, QStringLiteral("NDIMode"), chkNDI->isChecked());
     ini.WriteBool(kSection, QStringLiteral("UDPMode"), chkUdp->isChecked());
     ini.WriteBool(kSection, QStringLiteral("TOPSubTitle"), chkTopSubtitle->isChecked());
+    SaveRemoteConfig(ini);
     ini.Update();
 }
 
 void TfrmMain::LoadConfig(const QString& fileName) {
     {
         const TIniDocument ini(fileName);
+        LoadRemoteConfig(ini);
         // Each value is applied before the next key is read: the effects folder fills
         // the voice list and the effects tabs that later keys select in.
         ApplyText(txtRootFolder,

@@ -185,6 +185,7 @@ void TfrmMain::PublishCaption(int row) {
                   OutputPath(txtCurrentSong->text(), QStringLiteral("ponencia.txt")));
     WriteTextFile(TListView::SubItem(item, 2),
                   OutputPath(txtCurrentSong->text(), QStringLiteral("detalles.txt")));
+    emit CaptionPublished(row);
 }
 
 void TfrmMain::PublishLinkedCaption(const QString& link) {

@@ -5,7 +5,7 @@ set -euo pipefail
 
 TAVORIA_PACKAGES=(
   g++ cmake make pkg-config
-  qt6-base-dev
+  qt6-base-dev qt6-websockets-dev libqt6websockets6
   libvlc-dev libvlc5 vlc-plugin-base vlc-plugin-video-output libvlc-bin
   libsdl2-dev
   libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
@@ -15,6 +15,7 @@ TAVORIA_PACKAGES=(
 TAVORIA_TEST_PACKAGES=(
   xvfb xauth pulseaudio pulseaudio-utils ffmpeg sox espeak-ng xdotool imagemagick
   fonts-dejavu-core python3 vlc-bin
+  dbus playerctl chromium chromium-driver python3-selenium
 )
 
 tavoria_install() {

@@ -1,0 +1,551 @@
+// Remote control of the desk: the HTTP API, the WebSocket push channel, the web
+// page and MPRIS2. Every action runs here, on the window's thread, through the
+// window's own handler; nothing of the desk's logic is repeated.
+#include "app/CuePlayer.h"
+#include "app/PlayoutLogic.h"
+#include "app/TfrmMain.h"
+#include "media/TIniDocument.h"
+#include "media/TavoriaError.h"
+#include "player/VlcPlayerUnit.h"
+#include "remote/Mpris.h"
+#include "remote/RemoteApi.h"
+#include "remote/RemoteServer.h"
+#include "remote/RemoteSettings.h"
+
+#include <QCheckBox>
+#include <QDBusConnection>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QJsonDocument>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSlider>
+#include <QSpinBox>
+#include <QTextEdit>
+#include <QTimeEdit>
+#include <QTimer>
+#include <QToolButton>
+
+#ifndef TAVORIA_VERSION
+#define TAVORIA_VERSION "3.2"
+#endif
+
+// The web page lives in the resources of a static library: they are registered
+// explicitly, or the linker may leave them out.
+static void InitRemoteResources() {
+    Q_INIT_RESOURCE(remote);
+}
+
+namespace {
+
+QString StateName(TVlcPlayerState state) {
+    switch (state) {
+    case vlcPlayer_Opening:
+    case vlcPlayer_Buffering:
+    case vlcPlayer_Playing:
+        return QStringLiteral("playing");
+    case vlcPlayer_Paused:
+        return QStringLiteral("paused");
+    default:
+        return QStringLiteral("stopped");
+    }
+}
+
+QString PlayerStateName(TVlcPlayerState state) {
+    static const char* names[] = {"nothing", "opening", "buffering", "playing",
+                                  "paused",  "stopped", "ended",     "error"};
+    const int i = int(state);
+    return i >= 0 && i < 8 ? QString::fromLatin1(names[i]) : QStringLiteral("unknown");
+}
+
+QJsonValue RowObject(TListView* list, int index) {
+    QTreeWidgetItem* row = list->Row(index);
+    if (!row)
+        return QJsonValue::Null;
+    return QJsonObject{{QStringLiteral("index"), index},
+                       {QStringLiteral("number"), index + 1},
+                       {QStringLiteral("name"), TListView::SubItem(row, 0)},
+                       {QStringLiteral("duration"), TListView::SubItem(row, 1)},
+                       {QStringLiteral("path"), TListView::SubItem(row, 2)},
+                       {QStringLiteral("caption"), TListView::SubItem(row, 4)}};
+}
+
+// The files of the web remote, from the resources.
+QHash<QString, StaticFile> WebFiles() {
+    InitRemoteResources();
+    QHash<QString, StaticFile> files;
+    const QByteArray csp = "default-src 'none'; script-src 'self'; style-src 'self'; "
+                           "img-src 'self' data:; connect-src 'self'; base-uri 'none'; "
+                           "form-action 'none'; frame-ancestors 'none'";
+    const struct {
+        const char* path;
+        const char* resource;
+        const char* type;
+    } table[] = {{"/", ":/remote/index.html", "text/html; charset=utf-8"},
+                 {"/index.html", ":/remote/index.html", "text/html; charset=utf-8"},
+                 {"/remote.css", ":/remote/remote.css", "text/css; charset=utf-8"},
+                 {"/remote.js", ":/remote/remote.js", "text/javascript; charset=utf-8"}};
+    for (const auto& entry : table) {
+        QFile file(QString::fromLatin1(entry.resource));
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        StaticFile f;
+        f.contentType = entry.type;
+        f.body = file.readAll();
+        f.headers.append(qMakePair(QByteArray("Content-Security-Policy"), csp));
+        files.insert(QString::fromLatin1(entry.path), f);
+    }
+    return files;
+}
+
+} // namespace
+
+// The window as the remote control sees it, plus the server, the push channel and
+// MPRIS. Lives and runs on the window's thread.
+class TRemoteLink : public QObject, public RemoteDesk {
+public:
+    explicit TRemoteLink(TfrmMain* w);
+
+    // RemoteDesk
+    QJsonObject State() override;
+    QJsonArray Playlist() override;
+    int PlaylistCount() override { return w->lstPlayList->RowCount(); }
+    void Next() override;
+    void PlayPause() override;
+    void Stop() override;
+    bool ToggleRepeat() override;
+    bool ToggleStopAfter() override;
+    void MakeNext(int row) override;
+    QJsonArray Captions() override;
+    int CaptionCount() override { return w->lstTextos->RowCount(); }
+    void PublishCaption(int row) override;
+    bool AddCaption(const QString& speaker, const QString& talk, const QString& details) override;
+    void StartCountdown(std::optional<QTime> time) override;
+    void StopCountdown() override;
+    void SendMarquee(const QString& text) override;
+    QStringList EffectTabs() override { return w->tabEfectos->Tabs(); }
+    int EffectTab() override { return w->tabEfectos->TabIndex(); }
+    void ChooseEffectTab(int tab) override;
+    QStringList EffectNames() override;
+    void PlayEffect(int row) override;
+    void StopEffect() override;
+    void AnnounceClock() override;
+
+    bool Start(const RemoteServerConfig& config, QString* error);
+    void Stop_();
+    // Builds the state now and sends it to the event clients when it changed.
+    void Push();
+    void SchedulePush();
+
+    TfrmMain* w;
+    RemoteApi api{this};
+    RemoteServer server;
+    MprisService mpris;
+    QTimer pushTimer;
+    QTimer pushSoon;
+    QByteArray lastState;
+    QJsonObject lastStateObject;
+    QElapsedTimer sincePositionPush;
+    qint64 lengthMs = 0;
+    QJsonValue caption = QJsonValue::Null;
+    QString effectName;
+
+private:
+    // Runs a handler; its failure is shown in the window's error box, as when the
+    // operator runs it, and answered to the client as well.
+    template <typename F> void Invoke(F&& f) {
+        if (!w->vlcPlayer)
+            throw RemoteError(409, QStringLiteral("La mesa se está cerrando"));
+        try {
+            f();
+        } catch (const RemoteError&) {
+            throw;
+        } catch (const std::exception& e) {
+            w->Errors().Report(ErrorText(e));
+            throw;
+        }
+        SchedulePush();
+    }
+};
+
+TRemoteLink::TRemoteLink(TfrmMain* window)
+    : QObject(window), w(window), mpris(this, [window] {
+          window->showNormal();
+          window->raise();
+          window->activateWindow();
+      }) {
+    server.SetHandler([this](const HttpRequest& r) { return api.Handle(r); });
+    server.SetStaticFiles(WebFiles());
+    // The state is compared every 50 ms while a client listens, so a change reaches
+    // it within 100 ms of the window showing it.
+    pushTimer.setInterval(50);
+    connect(&pushTimer, &QTimer::timeout, this, [this] { Push(); });
+    pushSoon.setSingleShot(true);
+    pushSoon.setInterval(0);
+    connect(&pushSoon, &QTimer::timeout, this, [this] { Push(); });
+    connect(&server, &RemoteServer::EventClientsChanged, this, [this](int count) {
+        if (count > 0 && !pushTimer.isActive()) {
+            lastState.clear();
+            pushTimer.start();
+            Push();
+        } else if (count == 0) {
+            pushTimer.stop();
+        }
+    });
+    sincePositionPush.start();
+}
+
+bool TRemoteLink::Start(const RemoteServerConfig& config, QString* error) {
+    return server.Start(config, error);
+}
+
+void TRemoteLink::Stop_() {
+    server.Stop();
+}
+
+void TRemoteLink::SchedulePush() {
+    if (!pushSoon.isActive())
+        pushSoon.start();
+}
+
+void TRemoteLink::Push() {
+    if (!w->vlcPlayer)
+        return;
+    mpris.Refresh();
+    if (server.EventClients() == 0)
+        return;
+    const QJsonObject state = State();
+    const QByteArray bytes = QJsonDocument(state).toJson(QJsonDocument::Compact);
+    if (bytes == lastState)
+        return;
+    QJsonArray changed;
+    bool onlyTime = !lastState.isEmpty();
+    for (auto it = state.begin(); it != state.end(); ++it) {
+        if (lastStateObject.value(it.key()) == it.value())
+            continue;
+        changed.append(it.key());
+        static const QStringList timeKeys = {QStringLiteral("position_ms"),
+                                             QStringLiteral("remaining_ms"),
+                                             QStringLiteral("remaining"), QStringLiteral("clock")};
+        if (!timeKeys.contains(it.key()))
+            onlyTime = false;
+    }
+    // The position alone is sent at most 4 times a second.
+    if (onlyTime && sincePositionPush.elapsed() < 250)
+        return;
+    sincePositionPush.restart();
+    lastState = bytes;
+    lastStateObject = state;
+    const QJsonObject message{{QStringLiteral("type"), QStringLiteral("state")},
+                              {QStringLiteral("changed"), changed},
+                              {QStringLiteral("state"), state}};
+    server.Publish(QJsonDocument(message).toJson(QJsonDocument::Compact));
+}
+
+QJsonObject TRemoteLink::State() {
+    const TVlcPlayerState player =
+        w->vlcPlayer ? w->vlcPlayer->GetState() : vlcPlayer_NothingSpecial;
+    const int rows = w->lstPlayList->RowCount();
+    const qint64 position = w->ProgBar->value();
+    const qint64 length = lengthMs > 0 ? lengthMs : 0;
+    QString endTime = w->lblEndTime->text();
+    endTime.remove(QStringLiteral("Termina a las: "));
+    QJsonObject effect{{QStringLiteral("playing"), false}};
+    const HSTREAM cue = w->Cue()->CueStream();
+    if (cue != 0 && BASS_ChannelIsActive(cue) == BASS_ACTIVE_PLAYING) {
+        const int maximum = w->Cue()->ProgressMaximum();
+        effect = {{QStringLiteral("playing"), true},
+                  {QStringLiteral("name"), effectName},
+                  {QStringLiteral("progress"),
+                   maximum > 0 ? double(w->Cue()->ProgressPosition()) / maximum : 0.0}};
+    }
+    return {
+        {QStringLiteral("version"), QStringLiteral(TAVORIA_VERSION)},
+        {QStringLiteral("state"), StateName(player)},
+        {QStringLiteral("player"), PlayerStateName(player)},
+        {QStringLiteral("current"), RowObject(w->lstPlayList, w->CurrentIndex)},
+        {QStringLiteral("next"), RowObject(w->lstPlayList, RowToPlay(w->NextIndex, rows))},
+        {QStringLiteral("position_ms"), position},
+        {QStringLiteral("length_ms"), length},
+        {QStringLiteral("remaining_ms"), std::max<qint64>(0, length - position)},
+        {QStringLiteral("remaining"), w->lblRestante->text()},
+        {QStringLiteral("length"), w->lblDuracion->text()},
+        {QStringLiteral("end_time"), endTime},
+        {QStringLiteral("repeat"), w->cmdRepeat->isChecked()},
+        {QStringLiteral("stopAfter"), w->cmdStopOnPlay->isChecked()},
+        {QStringLiteral("countdown"),
+         QJsonObject{{QStringLiteral("running"), w->tmrRegresivo->isActive()},
+                     {QStringLiteral("remaining"),
+                      w->spnCronoRegresivo->time().toString(QStringLiteral("mm:ss"))}}},
+        {QStringLiteral("caption"), caption},
+        {QStringLiteral("effect"), effect},
+        {QStringLiteral("clock"), w->lblHora->text()},
+    };
+}
+
+QJsonArray TRemoteLink::Playlist() {
+    QJsonArray rows;
+    for (int i = 0; i < w->lstPlayList->RowCount(); ++i) {
+        QJsonObject row = RowObject(w->lstPlayList, i).toObject();
+        row.insert(QStringLiteral("playing"), i == w->CurrentIndex);
+        row.insert(QStringLiteral("next"),
+                   i == RowToPlay(w->NextIndex, w->lstPlayList->RowCount()));
+        rows.append(row);
+    }
+    return rows;
+}
+
+void TRemoteLink::Next() {
+    Invoke([this] { w->cmdNextClick(); });
+}
+
+void TRemoteLink::PlayPause() {
+    Invoke([this] { w->cmdPlayPauseClick(); });
+}
+
+void TRemoteLink::Stop() {
+    Invoke([this] { w->cmdStopClick(); });
+}
+
+bool TRemoteLink::ToggleRepeat() {
+    // As a press of the check-style button: the state flips, then its handler runs.
+    Invoke([this] {
+        w->cmdRepeat->setChecked(!w->cmdRepeat->isChecked());
+        w->cmdRepeatClick();
+    });
+    return w->cmdRepeat->isChecked();
+}
+
+bool TRemoteLink::ToggleStopAfter() {
+    Invoke([this] {
+        w->cmdStopOnPlay->setChecked(!w->cmdStopOnPlay->isChecked());
+        w->cmdStopOnPlayClick();
+    });
+    return w->cmdStopOnPlay->isChecked();
+}
+
+void TRemoteLink::MakeNext(int row) {
+    // As a double-click on the row: it becomes the selected row, then the
+    // double-click handler makes it the next one.
+    Invoke([this, row] {
+        QTreeWidgetItem* item = w->lstPlayList->Row(row);
+        w->lstPlayList->clearSelection();
+        w->lstPlayList->setCurrentItem(item);
+        item->setSelected(true);
+        w->lstPlayListDblClick();
+    });
+}
+
+QJsonArray TRemoteLink::Captions() {
+    QJsonArray rows;
+    for (int i = 0; i < w->lstTextos->RowCount(); ++i) {
+        QTreeWidgetItem* row = w->lstTextos->Row(i);
+        rows.append(QJsonObject{{QStringLiteral("number"), i + 1},
+                                {QStringLiteral("speaker"), TListView::SubItem(row, 0)},
+                                {QStringLiteral("talk"), TListView::SubItem(row, 1)},
+                                {QStringLiteral("details"), TListView::SubItem(row, 2)}});
+    }
+    return rows;
+}
+
+void TRemoteLink::PublishCaption(int row) {
+    Invoke([this, row] { w->PublishCaption(row); });
+}
+
+bool TRemoteLink::AddCaption(const QString&, const QString&, const QString&) {
+    throw RemoteError(409, QStringLiteral("Esta mesa aún no tiene editor de subtítulos"));
+}
+
+void TRemoteLink::StartCountdown(std::optional<QTime>) {
+    throw RemoteError(409, QStringLiteral("Esta mesa aún no tiene conteo regresivo"));
+}
+
+void TRemoteLink::StopCountdown() {
+    throw RemoteError(409, QStringLiteral("Esta mesa aún no tiene conteo regresivo"));
+}
+
+void TRemoteLink::SendMarquee(const QString&) {
+    throw RemoteError(409, QStringLiteral("Esta mesa aún no envía la marquesina"));
+}
+
+void TRemoteLink::ChooseEffectTab(int tab) {
+    // As a click on the tab.
+    Invoke([this, tab] {
+        w->tabEfectos->SetTabIndex(tab);
+        w->tabEfectosChange(tab);
+    });
+}
+
+QStringList TRemoteLink::EffectNames() {
+    QStringList names;
+    for (int i = 0; i < w->lstJingles->RowCount(); ++i)
+        names << TListView::SubItem(w->lstJingles->Row(i), 0);
+    return names;
+}
+
+void TRemoteLink::PlayEffect(int row) {
+    // As a double-click on the row: it gets the focus, then the handler plays it.
+    Invoke([this, row] {
+        QTreeWidgetItem* item = w->lstJingles->Row(row);
+        w->lstJingles->setCurrentItem(item);
+        w->lstJinglesDblClick();
+    });
+}
+
+void TRemoteLink::StopEffect() {
+    Invoke([this] { w->cmdStopCueClick(); });
+}
+
+void TRemoteLink::AnnounceClock() {
+    Invoke([this] { w->lblHoraClick(); });
+}
+
+// ---------------------------------------------------------------------------
+
+void TfrmMain::WireRemote() {
+    // Settings on "Configuración General".
+    auto* grid = qobject_cast<QGridLayout*>(tabGeneral->layout());
+    auto* row1 = new QHBoxLayout();
+    chkRemoto = new QCheckBox(QStringLiteral("Control remoto (HTTP)"), tabGeneral);
+    chkRemoto->setObjectName(QStringLiteral("chkRemoto"));
+    spnRemotoPuerto = new QSpinBox(tabGeneral);
+    spnRemotoPuerto->setObjectName(QStringLiteral("spnRemotoPuerto"));
+    spnRemotoPuerto->setRange(1, 65535);
+    spnRemotoPuerto->setValue(9020);
+    spnRemotoPuerto->setToolTip(QStringLiteral("Puerto del control remoto"));
+    txtRemotoIP = new QLineEdit(QStringLiteral("127.0.0.1"), tabGeneral);
+    txtRemotoIP->setObjectName(QStringLiteral("txtRemotoIP"));
+    txtRemotoIP->setToolTip(
+        QStringLiteral("Dirección en la que escucha: 127.0.0.1 solo este equipo; 0.0.0.0 toda "
+                       "la red (necesita token)"));
+    txtRemotoToken = new QLineEdit(tabGeneral);
+    txtRemotoToken->setObjectName(QStringLiteral("txtRemotoToken"));
+    txtRemotoToken->setEchoMode(QLineEdit::PasswordEchoOnEdit);
+    txtRemotoToken->setPlaceholderText(QStringLiteral("Token"));
+    txtRemotoToken->setToolTip(QStringLiteral("Token de acceso (obligatorio fuera de 127.0.0.1)"));
+    row1->addWidget(chkRemoto);
+    row1->addWidget(new QLabel(QStringLiteral("IP"), tabGeneral));
+    row1->addWidget(txtRemotoIP, 2);
+    row1->addWidget(new QLabel(QStringLiteral("Puerto"), tabGeneral));
+    row1->addWidget(spnRemotoPuerto, 1);
+    row1->addWidget(txtRemotoToken, 2);
+    if (grid) {
+        const int row = grid->rowCount();
+        grid->setRowStretch(row - 1, 0);
+        grid->addLayout(row1, row, 0, 1, 3);
+        grid->setRowStretch(row + 1, 1);
+    }
+
+    m_remote = new TRemoteLink(this);
+    connect(chkRemoto, &QCheckBox::toggled, this,
+            [this] { Guard([&] { ApplyRemoteSettings(); }); });
+    for (QLineEdit* edit : {txtRemotoIP, txtRemotoToken})
+        connect(edit, &QLineEdit::editingFinished, this, [this] {
+            if (chkRemoto->isChecked())
+                Guard([&] { ApplyRemoteSettings(); });
+        });
+    connect(spnRemotoPuerto, &QSpinBox::editingFinished, this, [this] {
+        if (chkRemoto->isChecked())
+            Guard([&] { ApplyRemoteSettings(); });
+    });
+
+    // What the remote clients and the desktop see follows the player's reports and
+    // the captions published, at once.
+    for (auto signal : {&TVlcPlayer::OnMediaPlayerPlaying, &TVlcPlayer::OnMediaPlayerPaused,
+                        &TVlcPlayer::OnMediaPlayerStopped, &TVlcPlayer::OnMediaPlayerEndReached,
+                        &TVlcPlayer::OnMediaPlayerEncounteredError})
+        connect(vlcPlayer, signal, m_remote, [this] { m_remote->SchedulePush(); });
+    connect(vlcPlayer, &TVlcPlayer::OnMediaPlayerLengthChanged, m_remote, [this](qint64 length) {
+        m_remote->lengthMs = length;
+        m_remote->SchedulePush();
+    });
+    connect(this, &TfrmMain::CaptionPublished, m_remote, [this](int row) {
+        QTreeWidgetItem* item = lstTextos->Row(row);
+        m_remote->caption = QJsonObject{{QStringLiteral("number"), row + 1},
+                                        {QStringLiteral("speaker"), TListView::SubItem(item, 0)},
+                                        {QStringLiteral("talk"), TListView::SubItem(item, 1)},
+                                        {QStringLiteral("details"), TListView::SubItem(item, 2)}};
+        m_remote->SchedulePush();
+    });
+    connect(lstJingles, &QTreeWidget::itemDoubleClicked, m_remote, [this] {
+        if (QTreeWidgetItem* row = lstJingles->FocusedRow())
+            m_remote->effectName = TListView::SubItem(row, 0);
+    });
+    for (QToolButton* b : {cmdRepeat, cmdStopOnPlay})
+        connect(b, &QToolButton::toggled, m_remote, [this] { m_remote->SchedulePush(); });
+
+    // MPRIS on the session bus, when there is one (never started on demand).
+    QString address = qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS");
+    const QString runtimeBus = qEnvironmentVariable("XDG_RUNTIME_DIR") + QStringLiteral("/bus");
+    if (address.isEmpty() && !qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR") &&
+        QFileInfo::exists(runtimeBus))
+        address = QStringLiteral("unix:path=") + runtimeBus;
+    if (!address.isEmpty()) {
+        QString error;
+        if (!m_remote->mpris.Register(
+                QDBusConnection::connectToBus(address, QStringLiteral("tavoria-session")), &error))
+            std::fprintf(stderr, "tavoria: MPRIS: %s\n", error.toLocal8Bit().constData());
+    }
+}
+
+void TfrmMain::LoadRemoteConfig(const TIniDocument& ini) {
+    const RemoteSettings s = LoadRemoteSettings(ini);
+    const QSignalBlocker b1(chkRemoto), b2(spnRemotoPuerto), b3(txtRemotoIP), b4(txtRemotoToken);
+    chkRemoto->setChecked(s.enabled);
+    spnRemotoPuerto->setValue(s.port);
+    txtRemotoIP->setText(s.bind);
+    txtRemotoToken->setText(s.token);
+    // The server starts once the window runs, whatever the rest of the start-up does.
+    if (s.enabled)
+        QTimer::singleShot(0, this, [this] { Guard([&] { ApplyRemoteSettings(); }); });
+}
+
+void TfrmMain::SaveRemoteConfig(TIniDocument& ini) const {
+    SaveRemoteSettings(ini, RemoteSettingsFromControls());
+}
+
+RemoteSettings TfrmMain::RemoteSettingsFromControls() const {
+    RemoteSettings s;
+    s.enabled = chkRemoto->isChecked();
+    s.port = spnRemotoPuerto->value();
+    s.bind = txtRemotoIP->text().trimmed();
+    s.token = txtRemotoToken->text();
+    return s;
+}
+
+void TfrmMain::ApplyRemoteSettings() {
+    const RemoteSettings s = RemoteSettingsFromControls();
+    if (!s.enabled) {
+        m_remote->Stop_();
+        chkRemoto->setToolTip(QString());
+        return;
+    }
+    RemoteServerConfig config;
+    QString error;
+    if (!RemoteServerConfigFor(s, config, &error) || !m_remote->Start(config, &error)) {
+        m_remote->Stop_();
+        chkRemoto->setToolTip(error);
+        throw TavoriaError(error);
+    }
+    const QString host = config.bind.protocol() == QAbstractSocket::IPv6Protocol
+                             ? QStringLiteral("[%1]").arg(config.bind.toString())
+                             : config.bind.toString();
+    chkRemoto->setToolTip(QStringLiteral("http://%1:%2/").arg(host).arg(m_remote->server.Port()));
+}
+
+bool TfrmMain::StartRemoteServer(const RemoteServerConfig& config, QString* error) {
+    return m_remote->Start(config, error);
+}
+
+RemoteServer* TfrmMain::Remote() const {
+    return &m_remote->server;
+}
+
+MprisService* TfrmMain::Mpris() const {
+    return &m_remote->mpris;
+}

@@ -1,0 +1,88 @@
+#pragma once
+// The remote control's HTTP and WebSocket server. The sockets live on a thread of
+// their own, so slow, stalled or flooding clients never hold up the window: that
+// thread reads and checks every request (size limits, time limits, access), answers
+// the page's static files itself, and hands each API request to the handler on the
+// thread that created the server (the window's thread), one request per connection
+// at a time and a bounded number at once. The WebSocket at /api/events receives
+// what Publish() sends.
+//
+// Built on QTcpServer rather than Qt HTTP Server 6.4: that module buffers a request
+// body of any size before the application sees it, has no time limits for slow
+// clients, and upgrades WebSockets without letting the application check the token
+// first; each of those is needed here.
+#include "remote/HttpMessage.h"
+
+#include <QHash>
+#include <QHostAddress>
+#include <QObject>
+#include <QPointer>
+#include <functional>
+
+class QThread;
+class RemoteServerWorker;
+
+struct RemoteServerConfig {
+    QHostAddress bind = QHostAddress(QHostAddress::LocalHost);
+    quint16 port = 9020; // 0: any free port (tests)
+    QByteArray token;    // required when set, and always beyond loopback
+    HttpLimits limits;
+    int maxConnections = 64;
+    int maxEventClients = 32;
+    int requestTimeoutMs = 10000; // a request must arrive whole within this time
+    int idleTimeoutMs = 30000;    // an idle kept-alive connection is closed after this
+    int maxPendingJobs = 16;      // API requests waiting for or running on the window
+    double actionsPerSecond = 10; // POST requests of all clients together; 0: no limit
+    int actionBurst = 10;
+    qint64 maxEventBacklog = 1024 * 1024; // an event client that reads nothing is dropped
+};
+
+struct StaticFile {
+    QByteArray contentType;
+    QByteArray body;
+    QList<QPair<QByteArray, QByteArray>> headers;
+};
+
+class RemoteServer : public QObject {
+    Q_OBJECT
+public:
+    using Handler = std::function<HttpReply(const HttpRequest&)>;
+
+    explicit RemoteServer(QObject* parent = nullptr);
+    ~RemoteServer() override;
+
+    // The API handler, run on this object's thread. An exception it raises becomes
+    // an answer 500 with the exception's text.
+    void SetHandler(Handler handler) { m_handler = std::move(handler); }
+    // Files answered by path ("/" included) for GET and HEAD.
+    void SetStaticFiles(QHash<QString, StaticFile> files) { m_static = std::move(files); }
+
+    // Listens as configured (stopping first if running); false with a Spanish
+    // message when the address cannot be used.
+    bool Start(const RemoteServerConfig& config, QString* error);
+    void Stop();
+    bool IsListening() const;
+    quint16 Port() const { return m_port; }
+    QHostAddress Address() const { return m_config.bind; }
+    const RemoteServerConfig& Config() const { return m_config; }
+
+    // Sends a text message to every event client; the last one is also sent to
+    // each client that connects later.
+    void Publish(const QByteArray& message);
+    int EventClients() const { return m_eventClients; }
+
+signals:
+    void EventClientsChanged(int count);
+
+private:
+    friend class RemoteServerWorker;
+    HttpReply Run(const HttpRequest& request);
+
+    Handler m_handler;
+    QHash<QString, StaticFile> m_static;
+    RemoteServerConfig m_config;
+    QThread* m_thread = nullptr;
+    QPointer<RemoteServerWorker> m_worker;
+    quint16 m_port = 0;
+    int m_eventClients = 0;
+};

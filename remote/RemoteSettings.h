@@ -1,0 +1,27 @@
+#pragma once
+// The settings of the remote control, kept in the section "REMOTO" of config.ini.
+#include "remote/RemoteServer.h"
+
+#include <QString>
+
+class TIniDocument;
+
+struct RemoteSettings {
+    bool enabled = false;
+    int port = 9020;
+    QString bind = QStringLiteral("127.0.0.1");
+    QString token;
+
+    bool operator==(const RemoteSettings&) const = default;
+};
+
+// Reads the section; absent or unreadable keys take their defaults, a port
+// outside 1-65535 gives 9020.
+RemoteSettings LoadRemoteSettings(const TIniDocument& ini);
+void SaveRemoteSettings(TIniDocument& ini, const RemoteSettings& settings);
+
+// The server configuration for the settings; false with a Spanish message when
+// the address is not an address of this machine's form ("127.0.0.1", "0.0.0.0",
+// "::1", "localhost", ...) or a token is missing beyond loopback.
+bool RemoteServerConfigFor(const RemoteSettings& settings, RemoteServerConfig& config,
+                           QString* error);

@@ -1,0 +1,225 @@
+// The remote control's parts that need no window: the request parser and its
+// limits, the access rules, and the "REMOTO" section of config.ini.
+#include "media/TIniDocument.h"
+#include "remote/HttpMessage.h"
+#include "remote/RemoteApi.h"
+#include "remote/RemoteAuth.h"
+#include "remote/RemoteSettings.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+class TstRemoteProtocol : public QObject {
+    Q_OBJECT
+private slots:
+    void headsAreParsedOrRefused_data();
+    void headsAreParsedOrRefused();
+    void partialHeadsWait();
+    void requestFields();
+    void tokensAndHosts();
+    void accessRules();
+    void settingsRoundTrip();
+    void minutesAndSeconds();
+};
+
+void TstRemoteProtocol::headsAreParsedOrRefused_data() {
+    QTest::addColumn<QByteArray>("head");
+    QTest::addColumn<int>("status"); // 0: complete
+    const QByteArray ok = "GET /api/state HTTP/1.1\r\nHost: 127.0.0.1:9020\r\n\r\n";
+    QTest::newRow("plain") << ok << 0;
+    QTest::newRow("http/1.0") << QByteArray("GET / HTTP/1.0\r\n\r\n") << 0;
+    QTest::newRow("version") << QByteArray("GET / HTTP/2.0\r\n\r\n") << 505;
+    QTest::newRow("two spaces") << QByteArray("GET  / HTTP/1.1\r\n\r\n") << 400;
+    QTest::newRow("no slash") << QByteArray("GET api HTTP/1.1\r\n\r\n") << 400;
+    QTest::newRow("method") << QByteArray("G(T / HTTP/1.1\r\n\r\n") << 400;
+    QTest::newRow("control in path") << QByteArray("GET /a\x01 HTTP/1.1\r\n\r\n") << 400;
+    QTest::newRow("nul escaped") << QByteArray("GET /a%00b HTTP/1.1\r\n\r\n") << 400;
+    QTest::newRow("no colon") << QByteArray("GET / HTTP/1.1\r\nHost\r\n\r\n") << 400;
+    QTest::newRow("folded") << QByteArray("GET / HTTP/1.1\r\nA: b\r\n c\r\n\r\n") << 400;
+    QTest::newRow("chunked") << QByteArray("POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n")
+                             << 411;
+    QTest::newRow("length text") << QByteArray("POST / HTTP/1.1\r\nContent-Length: 1e3\r\n\r\n")
+                                 << 400;
+    QTest::newRow("length sign") << QByteArray("POST / HTTP/1.1\r\nContent-Length: +5\r\n\r\n")
+                                 << 400;
+    QTest::newRow("length huge")
+        << QByteArray("POST / HTTP/1.1\r\nContent-Length: 99999999999999999999999\r\n\r\n") << 400;
+    QTest::newRow("lengths differ")
+        << QByteArray("POST / HTTP/1.1\r\nContent-Length: 1\r\nContent-Length: 2\r\n\r\n") << 400;
+    QTest::newRow("lengths equal")
+        << QByteArray("POST / HTTP/1.1\r\nContent-Length: 2\r\nContent-Length: 2\r\n\r\n") << 0;
+    QTest::newRow("at the cap") << QByteArray("POST / HTTP/1.1\r\nContent-Length: 65536\r\n\r\n")
+                                << 0;
+    QTest::newRow("over the cap") << QByteArray("POST / HTTP/1.1\r\nContent-Length: 65537\r\n\r\n")
+                                  << 413;
+    QTest::newRow("long head") << QByteArray("GET / HTTP/1.1\r\nX: " + QByteArray(17000, 'a') +
+                                             "\r\n\r\n")
+                               << 431;
+    QByteArray many = "GET / HTTP/1.1\r\n";
+    for (int i = 0; i < 101; ++i)
+        many += "X-" + QByteArray::number(i) + ": 1\r\n";
+    QTest::newRow("many headers") << many + "\r\n" << 431;
+}
+
+void TstRemoteProtocol::headsAreParsedOrRefused() {
+    QFETCH(QByteArray, head);
+    QFETCH(int, status);
+    HttpRequest r;
+    const HeadParse p = ParseRequestHead(head, r);
+    if (status == 0) {
+        QCOMPARE(p.status, HeadParse::Complete);
+        QCOMPARE(p.headLength, int(head.size()));
+    } else {
+        QCOMPARE(p.status, HeadParse::Error);
+        QCOMPARE(p.errorStatus, status);
+        QVERIFY(!p.error.isEmpty());
+    }
+}
+
+void TstRemoteProtocol::partialHeadsWait() {
+    const QByteArray head =
+        "POST /api/marquee?x=1 HTTP/1.1\r\nHost: a\r\nContent-Length: 4\r\n\r\n";
+    for (int n = 0; n < head.size(); ++n) {
+        HttpRequest r;
+        QCOMPARE(ParseRequestHead(head.left(n), r).status, HeadParse::Incomplete);
+    }
+    // A head that grows past the limit without ending is refused, not awaited.
+    HttpRequest r;
+    QCOMPARE(ParseRequestHead("GET / HTTP/1.1\r\nX: " + QByteArray(20000, 'a'), r).status,
+             HeadParse::Error);
+    // Bytes after the head (the body, a pipelined request) are not part of it.
+    const HeadParse p = ParseRequestHead(head + "body", r);
+    QCOMPARE(p.headLength, int(head.size()));
+    QCOMPARE(r.contentLength, 4);
+}
+
+void TstRemoteProtocol::requestFields() {
+    HttpRequest r;
+    QCOMPARE(ParseRequestHead("GET /api/caption%C3%B3/1?token=a%2Bb&x HTTP/1.1\r\n"
+                              "HOST:  127.0.0.1:9020 \r\nConnection: Upgrade, keep-alive\r\n"
+                              "Upgrade: WebSocket\r\n\r\n",
+                              r)
+                 .status,
+             HeadParse::Complete);
+    QCOMPARE(r.path, QStringLiteral("/api/captionó/1"));
+    QCOMPARE(r.Header("host"), QByteArray("127.0.0.1:9020"));
+    QCOMPARE(RequestToken(r), QByteArray("a+b"));
+    QVERIFY(r.KeepAlive());
+    QVERIFY(r.IsWebSocketUpgrade());
+    QVERIFY(ParseRequestHead("GET / HTTP/1.0\r\n\r\n", r).status == HeadParse::Complete);
+    QVERIFY(!r.KeepAlive());
+    QVERIFY(ParseRequestHead("GET / HTTP/1.1\r\nConnection: close\r\n\r\n", r).status ==
+            HeadParse::Complete);
+    QVERIFY(!r.KeepAlive());
+
+    const QByteArray wire = SerializeReply(ErrorReply(404, QStringLiteral("No existe")), true);
+    QVERIFY(wire.startsWith("HTTP/1.1 404 Not Found\r\n"));
+    const QByteArray body = wire.mid(wire.indexOf("\r\n\r\n") + 4);
+    QVERIFY(wire.contains("Content-Length: " + QByteArray::number(body.size()) + "\r\n"));
+    QVERIFY(wire.endsWith("{\"error\":\"No existe\",\"status\":404}") ||
+            wire.endsWith("{\"status\":404,\"error\":\"No existe\"}"));
+    QVERIFY(!wire.contains("Access-Control"));
+    QVERIFY(SerializeReply(JsonReply(200, QByteArray("{}")), false, true).endsWith("\r\n\r\n"));
+}
+
+void TstRemoteProtocol::tokensAndHosts() {
+    QVERIFY(TokensEqual("abc", "abc"));
+    QVERIFY(!TokensEqual("abd", "abc"));
+    QVERIFY(!TokensEqual("ab", "abc"));
+    QVERIFY(!TokensEqual("abcd", "abc"));
+    QVERIFY(!TokensEqual("", ""));
+    QVERIFY(!TokensEqual("x", ""));
+    for (const char* host : {"127.0.0.1", "127.0.0.1:9020", "localhost:1", "LOCALHOST",
+                             "[::1]:9020", "[::1]", "127.1.2.3"})
+        QVERIFY2(IsLoopbackHostHeader(host), host);
+    for (const char* host : {"evil.example", "evil.example:9020", "localhost.evil.example",
+                             "127.0.0.1.evil.example", "[::2]", "192.168.1.5:9020", "[::1]x", ""})
+        QVERIFY2(!IsLoopbackHostHeader(host), host);
+}
+
+void TstRemoteProtocol::accessRules() {
+    auto request = [](const QByteArray& headers) {
+        HttpRequest r;
+        ParseRequestHead("GET /api/state HTTP/1.1\r\n" + headers + "\r\n", r);
+        return r;
+    };
+    const AccessPolicy loopback;
+    AccessPolicy withToken;
+    withToken.token = "t0ken";
+    AccessPolicy network;
+    network.token = "t0ken";
+    network.loopbackOnly = false;
+    const struct {
+        const char* headers;
+        const AccessPolicy* policy;
+        int status; // 0: allowed
+    } cases[] = {
+        {"Host: 127.0.0.1:9020\r\n", &loopback, 0},
+        {"", &loopback, 0},
+        {"Host: 127.0.0.1:9020\r\nOrigin: http://127.0.0.1:9020\r\n", &loopback, 0},
+        {"Host: 127.0.0.1:9020\r\nOrigin: http://evil.example\r\n", &loopback, 403},
+        {"Host: 127.0.0.1:9020\r\nOrigin: null\r\n", &loopback, 403},
+        {"Host: evil.example:9020\r\nOrigin: http://evil.example:9020\r\n", &loopback, 403},
+        {"Host: 127.0.0.1\r\n", &withToken, 401},
+        {"Host: 127.0.0.1\r\nAuthorization: Bearer t0ken\r\n", &withToken, 0},
+        {"Host: 127.0.0.1\r\nAuthorization: bearer t0ken\r\n", &withToken, 0},
+        {"Host: 127.0.0.1\r\nAuthorization: Basic t0ken\r\n", &withToken, 401},
+        {"Host: 10.0.0.2:9020\r\nX-Tavoria-Token: t0ken\r\n", &network, 0},
+        {"Host: 10.0.0.2:9020\r\nX-Tavoria-Token: t0ke\r\n", &network, 401},
+        {"Host: 10.0.0.2:9020\r\n", &network, 401},
+    };
+    for (const auto& t : cases) {
+        const auto refusal = CheckAccess(request(t.headers), *t.policy);
+        QVERIFY2((refusal ? refusal->status : 0) == t.status, t.headers);
+    }
+}
+
+void TstRemoteProtocol::settingsRoundTrip() {
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("config.ini"));
+    {
+        const TIniDocument empty(file);
+        const RemoteSettings s = LoadRemoteSettings(empty);
+        QCOMPARE(s, RemoteSettings());
+        QCOMPARE(s.enabled, false);
+        QCOMPARE(s.port, 9020);
+        QCOMPARE(s.bind, QStringLiteral("127.0.0.1"));
+        QVERIFY(s.token.isEmpty());
+    }
+    TIniDocument ini(file);
+    ini.Parse(QStringLiteral("[REMOTO]\nEnabled=1\nPort=70000\nBind=\nToken=a b"));
+    RemoteSettings s = LoadRemoteSettings(ini);
+    QCOMPARE(s.enabled, true);
+    QCOMPARE(s.port, 9020);
+    QCOMPARE(s.bind, QStringLiteral("127.0.0.1"));
+    s.port = 9100;
+    s.bind = QStringLiteral("0.0.0.0");
+    SaveRemoteSettings(ini, s);
+    ini.Update();
+    QCOMPARE(LoadRemoteSettings(TIniDocument(file)), s);
+
+    RemoteServerConfig config;
+    QString error;
+    QVERIFY(RemoteServerConfigFor(s, config, &error));
+    QCOMPARE(config.bind, QHostAddress(QHostAddress::AnyIPv4));
+    QCOMPARE(config.token, QByteArray("a b"));
+    s.token.clear();
+    QVERIFY(!RemoteServerConfigFor(s, config, &error));
+    QVERIFY(error.contains(QStringLiteral("token")));
+    s.bind = QStringLiteral("localhost");
+    QVERIFY(RemoteServerConfigFor(s, config, &error));
+    QVERIFY(config.bind.isLoopback());
+    s.bind = QStringLiteral("desk.example");
+    QVERIFY(!RemoteServerConfigFor(s, config, &error));
+}
+
+void TstRemoteProtocol::minutesAndSeconds() {
+    QCOMPARE(ParseMinutesSeconds(QStringLiteral("05:00")), QTime(0, 5, 0));
+    QCOMPARE(ParseMinutesSeconds(QStringLiteral("7:09")), QTime(0, 7, 9));
+    QCOMPARE(ParseMinutesSeconds(QStringLiteral("59:59")), QTime(0, 59, 59));
+    for (const char* bad : {"60:00", "5:60", "5", "05:0", "aa:bb", "-1:00", "05:00:00", ""})
+        QVERIFY2(!ParseMinutesSeconds(QString::fromLatin1(bad)), bad);
+}
+
+QTEST_MAIN(TstRemoteProtocol)
+#include "tst_remoteprotocol.moc"
