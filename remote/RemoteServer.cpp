@@ -28,7 +28,7 @@ constexpr int kPingEveryMs = 15000;
 // least this pause after each one so the window paints and runs its timers in
 // between; at most kMaxQueuedActions wait for their turn.
 constexpr int kActionGapMs = 40;
-constexpr int kMaxQueuedActions = 4;
+constexpr int kMaxQueuedActions = 2;
 
 } // namespace
 

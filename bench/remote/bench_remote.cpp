@@ -1,0 +1,367 @@
+// Request -> handler -> answer latency of the remote control under 200 requests
+// a second, against a static file served by python3's http.server on the same
+// machine (and against single curl runs), with the longest gap between two paints
+// of the desk's window meanwhile. Every connection goes to 127.0.0.1. Run inside
+// a display with a sound server:
+//
+//   bench_remote [seconds-per-run]        (default 10)
+#include "app/TfrmMain.h"
+#include "remote/RemoteServer.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QPainter>
+#include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <vector>
+
+namespace {
+
+double Percentile(std::vector<double> v, double p) {
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, size_t(p * double(v.size() - 1) + 0.5))];
+}
+
+// Paints itself whenever it can; the longest time between two paints is the
+// longest the window's thread went without painting.
+class PaintProbe : public QWidget {
+public:
+    explicit PaintProbe(QWidget* parent) : QWidget(parent) {
+        setFixedSize(4, 4);
+        m_timer.setInterval(5);
+        connect(&m_timer, &QTimer::timeout, this, [this] { update(); });
+        m_timer.start();
+        m_clock.start();
+    }
+    void Reset() {
+        m_longest = 0;
+        m_clock.restart();
+    }
+    qint64 Longest() const { return m_longest; }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        m_longest = std::max(m_longest, m_clock.restart());
+        QPainter(this).fillRect(rect(), (m_flip = !m_flip) ? Qt::red : Qt::blue);
+    }
+
+private:
+    QTimer m_timer;
+    QElapsedTimer m_clock;
+    qint64 m_longest = 0;
+    bool m_flip = false;
+};
+
+struct Target {
+    quint16 port;
+    QByteArray method;
+    QByteArray path;
+};
+
+struct RunResult {
+    std::vector<double> latencyMs; // all answers
+    std::vector<double> okMs;      // answers 200
+    std::map<int, int> statuses;
+    int failed = 0;
+    int sent = 0;
+};
+
+// Sends requests on a fixed schedule (rate per second), each on a new connection
+// as curl does, from a thread of its own, and records the time to the whole answer.
+class LoadClient : public QObject {
+public:
+    LoadClient(Target target, int rate, int seconds)
+        : m_target(std::move(target)), m_rate(rate), m_seconds(seconds) {}
+
+    void Start() {
+        m_clock.start();
+        m_tick = new QTimer(this);
+        m_tick->setTimerType(Qt::PreciseTimer);
+        m_tick->setInterval(1);
+        connect(m_tick, &QTimer::timeout, this, [this] { Tick(); });
+        m_tick->start();
+    }
+    RunResult result;
+    bool done = false;
+
+private:
+    void Tick() {
+        const qint64 now = m_clock.nsecsElapsed();
+        const int total = m_rate * m_seconds;
+        while (result.sent < total && qint64(result.sent) * 1000000000 / m_rate <= now)
+            Send();
+        if (result.sent >= total && m_open == 0) {
+            m_tick->stop();
+            done = true;
+        }
+    }
+    void Send() {
+        ++result.sent;
+        ++m_open;
+        auto* socket = new QTcpSocket(this);
+        auto* buffer = new QByteArray();
+        const qint64 start = m_clock.nsecsElapsed();
+        auto finish = [this, socket, buffer, start](bool ok) {
+            if (socket->property("done").toBool())
+                return;
+            socket->setProperty("done", true);
+            const double ms = (m_clock.nsecsElapsed() - start) / 1e6;
+            if (ok) {
+                const int status = buffer->mid(9, 3).toInt();
+                ++result.statuses[status];
+                result.latencyMs.push_back(ms);
+                if (status == 200)
+                    result.okMs.push_back(ms);
+            } else {
+                ++result.failed;
+            }
+            --m_open;
+            delete buffer;
+            socket->deleteLater();
+        };
+        connect(socket, &QTcpSocket::connected, this, [this, socket] {
+            socket->write(m_target.method + ' ' + m_target.path +
+                          " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+        });
+        connect(socket, &QTcpSocket::readyRead, this, [socket, buffer, finish] {
+            *buffer += socket->readAll();
+            const qsizetype end = buffer->indexOf("\r\n\r\n");
+            if (end < 0)
+                return;
+            const qsizetype at = buffer->toLower().indexOf("content-length:");
+            if (at < 0)
+                return;
+            const qsizetype eol = buffer->indexOf("\r\n", at);
+            const int length = buffer->mid(at + 15, eol - at - 15).trimmed().toInt();
+            if (buffer->size() >= end + 4 + length)
+                finish(true);
+        });
+        connect(socket, &QTcpSocket::disconnected, this, [finish] { finish(false); });
+        connect(socket, &QTcpSocket::errorOccurred, this, [finish] { finish(false); });
+        socket->connectToHost(QHostAddress::LocalHost, m_target.port);
+    }
+
+    Target m_target;
+    int m_rate;
+    int m_seconds;
+    QElapsedTimer m_clock;
+    QTimer* m_tick = nullptr;
+    int m_open = 0;
+};
+
+RunResult Load(const Target& target, int rate, int seconds, PaintProbe* probe, qint64* gap) {
+    QThread thread;
+    auto* client = new LoadClient(target, rate, seconds);
+    client->moveToThread(&thread);
+    thread.start();
+    probe->Reset();
+    QMetaObject::invokeMethod(client, [client] { client->Start(); });
+    QElapsedTimer limit;
+    limit.start();
+    bool done = false;
+    while (!done && limit.elapsed() < (seconds + 30) * 1000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QMetaObject::invokeMethod(
+            client, [client, &done] { done = client->done; }, Qt::BlockingQueuedConnection);
+    }
+    *gap = probe->Longest();
+    RunResult r;
+    QMetaObject::invokeMethod(
+        client, [client, &r] { r = client->result; }, Qt::BlockingQueuedConnection);
+    thread.quit();
+    thread.wait();
+    delete client;
+    return r;
+}
+
+void Print(const char* name, const RunResult& r, qint64 gap) {
+    QStringList statuses;
+    for (const auto& [status, count] : r.statuses)
+        statuses << QStringLiteral("%1 x%2").arg(status).arg(count);
+    std::printf("%-34s sent %5d  p50 %7.2f ms  p99 %7.2f ms  (200 only: p50 %7.2f p99 %7.2f)  "
+                "answers: %s%s  longest paint gap %lld ms\n",
+                name, r.sent, Percentile(r.latencyMs, 0.5), Percentile(r.latencyMs, 0.99),
+                Percentile(r.okMs, 0.5), Percentile(r.okMs, 0.99),
+                qPrintable(statuses.join(QStringLiteral(", "))),
+                r.failed ? qPrintable(QStringLiteral(", failed x%1").arg(r.failed)) : "", gap);
+    std::fflush(stdout);
+}
+
+// Single curl runs, one after another: the time curl reports for the whole exchange.
+void Curl(const char* name, const QString& url, const QStringList& extra = {}) {
+    std::vector<double> ms;
+    for (int i = 0; i < 20; ++i) {
+        QProcess curl;
+        curl.start(QStringLiteral("curl"),
+                   QStringList{"-s", "-o", "/dev/null", "-w", "%{time_total}"} + extra +
+                       QStringList{url});
+        // The desk answers on this thread: wait with its event loop running.
+        QElapsedTimer t;
+        t.start();
+        while (curl.state() != QProcess::NotRunning && t.elapsed() < 10000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        ms.push_back(curl.readAllStandardOutput().toDouble() * 1000);
+    }
+    std::printf("%-34s curl x20  p50 %7.2f ms  max %7.2f ms\n", name, Percentile(ms, 0.5),
+                Percentile(ms, 1.0));
+}
+
+bool MakeClip(const QString& path, int seconds) {
+    return QProcess::execute(
+               QStringLiteral("ffmpeg"),
+               {"-v",
+                "error",
+                "-y",
+                "-f",
+                "lavfi",
+                "-i",
+                QStringLiteral("testsrc=size=320x240:rate=25:duration=%1").arg(seconds),
+                "-f",
+                "lavfi",
+                "-i",
+                QStringLiteral("sine=f=440:duration=%1").arg(seconds),
+                "-c:v",
+                "libx264",
+                "-preset",
+                "ultrafast",
+                "-pix_fmt",
+                "yuv420p",
+                "-c:a",
+                "aac",
+                "-shortest",
+                path}) == 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    const int seconds = argc > 1 ? std::max(1, atoi(argv[1])) : 10;
+    const int rate = 200;
+    QTemporaryDir work;
+    QDir::setCurrent(work.path());
+    QStringList clips;
+    for (int i = 0; i < 3; ++i) {
+        clips << work.filePath(QStringLiteral("clip%1.mp4").arg(i));
+        if (!MakeClip(clips.last(), 60)) {
+            std::fprintf(stderr, "ffmpeg failed\n");
+            return 1;
+        }
+    }
+    {
+        QFile f(work.filePath(QStringLiteral("static.json")));
+        f.open(QIODevice::WriteOnly);
+        f.write(QByteArray(400, 'x'));
+    }
+
+    TfrmMain w;
+    w.show();
+    auto* probe = new PaintProbe(w.centralWidget());
+    probe->move(0, 0);
+    probe->show();
+    for (const QString& clip : clips) {
+        QTreeWidgetItem* row = w.lstPlayList->AddItem();
+        for (const QString& s : {QFileInfo(clip).fileName(), QStringLiteral("00:01:00"), clip,
+                                 QStringLiteral("60"), QString()})
+            w.lstPlayList->AddSubItem(row, s);
+    }
+    w.txtCurrentSong->setText(work.path());
+    QElapsedTimer settle;
+    settle.start();
+    while (settle.elapsed() < 1000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+
+    QString error;
+    RemoteServerConfig config;
+    config.port = 0;
+    if (!w.StartRemoteServer(config, &error)) {
+        std::fprintf(stderr, "%s\n", qPrintable(error));
+        return 1;
+    }
+    const quint16 port = w.Remote()->Port();
+
+    // The static file's server on a free port.
+    QTcpServer probePort;
+    probePort.listen(QHostAddress::LocalHost);
+    const quint16 staticPort = probePort.serverPort();
+    probePort.close();
+    QProcess python;
+    python.setWorkingDirectory(work.path());
+    python.start(QStringLiteral("python3"),
+                 {"-m", "http.server", QString::number(staticPort), "--bind", "127.0.0.1"});
+    python.waitForStarted(5000);
+    QElapsedTimer wait;
+    wait.start();
+    while (wait.elapsed() < 10000) {
+        QTcpSocket s;
+        s.connectToHost(QHostAddress::LocalHost, staticPort);
+        if (s.waitForConnected(200))
+            break;
+        QThread::msleep(100);
+    }
+
+    std::printf("remote control benchmark: %d requests/s for %d s per run, a new connection per "
+                "request\n",
+                rate, seconds);
+    // Playing while measured, as on air.
+    w.cmdNextClick();
+    settle.restart();
+    while (settle.elapsed() < 2000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+
+    qint64 gap = 0;
+    RunResult r = Load({port, "GET", "/api/state"}, rate, seconds, probe, &gap);
+    Print("GET /api/state", r, gap);
+    r = Load({staticPort, "GET", "/static.json"}, rate, seconds, probe, &gap);
+    Print("python3 http.server static file", r, gap);
+    r = Load({port, "GET", "/remote.css"}, rate, seconds, probe, &gap);
+    Print("GET /remote.css (desk, static)", r, gap);
+    r = Load({port, "POST", "/api/next"}, rate, seconds, probe, &gap);
+    Print("POST /api/next (default limits)", r, gap);
+
+    // The handler path without the rate limit: every order the desk can take.
+    config.actionsPerSecond = 0;
+    w.StartRemoteServer(config, &error);
+    const quint16 unlimited = w.Remote()->Port();
+    r = Load({unlimited, "POST", "/api/next"}, rate, seconds, probe, &gap);
+    Print("POST /api/next (no rate limit)", r, gap);
+    // What one Next costs the window's thread by itself (a click of the button).
+    std::vector<double> nextMs;
+    for (int i = 0; i < 5; ++i) {
+        QElapsedTimer t;
+        t.start();
+        w.cmdNextClick();
+        nextMs.push_back(t.nsecsElapsed() / 1e6);
+        settle.restart();
+        while (settle.elapsed() < 1500)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    std::printf("%-34s x5  p50 %7.2f ms  max %7.2f ms\n", "cmdNextClick itself (playing)",
+                Percentile(nextMs, 0.5), Percentile(nextMs, 1.0));
+    // Idle, for reference: the window only playing.
+    probe->Reset();
+    settle.restart();
+    while (settle.elapsed() < seconds * 1000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    std::printf("%-34s longest paint gap %lld ms\n", "no requests (playing)", probe->Longest());
+
+    Curl("curl /api/state", QStringLiteral("http://127.0.0.1:%1/api/state").arg(unlimited));
+    Curl("curl python3 static file",
+         QStringLiteral("http://127.0.0.1:%1/static.json").arg(staticPort));
+    python.terminate();
+    python.waitForFinished(3000);
+    return 0;
+}
