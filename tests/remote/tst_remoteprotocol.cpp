@@ -6,6 +6,7 @@
 #include "remote/RemoteAuth.h"
 #include "remote/RemoteSettings.h"
 
+#include <QJsonDocument>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -20,7 +21,72 @@ private slots:
     void accessRules();
     void settingsRoundTrip();
     void minutesAndSeconds();
+    void routesCallTheDesk();
 };
+
+namespace {
+
+// A desk that records what the routes ask of it.
+class FakeDesk : public RemoteDesk {
+public:
+    QStringList calls;
+    int playlist = 3;
+    int captionCount = 2;
+    bool acceptCaption = true;
+    QStringList tabs{QStringLiteral("Jingles"), QStringLiteral("Risas")};
+    int tab = -1;
+    QJsonObject State() override { return {{QStringLiteral("state"), QStringLiteral("stopped")}}; }
+    QJsonArray Playlist() override { return {}; }
+    int PlaylistCount() override { return playlist; }
+    void Next() override { calls << QStringLiteral("Next"); }
+    void PlayPause() override { calls << QStringLiteral("PlayPause"); }
+    void Stop() override { calls << QStringLiteral("Stop"); }
+    bool ToggleRepeat() override { return true; }
+    bool ToggleStopAfter() override { return false; }
+    void MakeNext(int row) override { calls << QStringLiteral("MakeNext %1").arg(row); }
+    QJsonArray Captions() override { return {}; }
+    int CaptionCount() override { return captionCount; }
+    void PublishCaption(int row) override { calls << QStringLiteral("Publish %1").arg(row); }
+    bool AddCaption(const QString& a, const QString& b, const QString& c) override {
+        calls << QStringLiteral("Add %1|%2|%3").arg(a, b, c);
+        if (acceptCaption)
+            ++captionCount;
+        return acceptCaption;
+    }
+    void StartCountdown(std::optional<QTime> time) override {
+        calls << QStringLiteral("Countdown %1")
+                     .arg(time ? time->toString(QStringLiteral("mm:ss")) : QStringLiteral("-"));
+    }
+    void StopCountdown() override { throw RemoteError(409, QStringLiteral("parado")); }
+    void SendMarquee(const QString& text) override { calls << QStringLiteral("Marquee ") + text; }
+    QStringList EffectTabs() override { return tabs; }
+    int EffectTab() override { return tab; }
+    void ChooseEffectTab(int t) override {
+        calls << QStringLiteral("Tab %1").arg(t);
+        tab = t;
+    }
+    QStringList EffectNames() override {
+        return tab == 1 ? QStringList{QStringLiteral("Risa.mp3")}
+                        : QStringList{QStringLiteral("a.mp3"), QStringLiteral("B.mp3")};
+    }
+    void PlayEffect(int row) override { calls << QStringLiteral("Effect %1").arg(row); }
+    void StopEffect() override { calls << QStringLiteral("StopEffect"); }
+    void AnnounceClock() override { calls << QStringLiteral("Clock"); }
+};
+
+HttpReply Call(RemoteApi& api, const QByteArray& method, const QByteArray& target,
+               const QByteArray& body = {}) {
+    HttpRequest r;
+    const HeadParse p = ParseRequestHead(method + ' ' + target + " HTTP/1.1\r\nContent-Length: " +
+                                             QByteArray::number(body.size()) + "\r\n\r\n",
+                                         r);
+    if (p.status != HeadParse::Complete)
+        return ErrorReply(p.errorStatus, p.error);
+    r.body = body;
+    return api.Handle(r);
+}
+
+} // namespace
 
 void TstRemoteProtocol::headsAreParsedOrRefused_data() {
     QTest::addColumn<QByteArray>("head");
@@ -221,5 +287,62 @@ void TstRemoteProtocol::minutesAndSeconds() {
         QVERIFY2(!ParseMinutesSeconds(QString::fromLatin1(bad)), bad);
 }
 
-QTEST_MAIN(TstRemoteProtocol)
+void TstRemoteProtocol::routesCallTheDesk() {
+    FakeDesk desk;
+    RemoteApi api(&desk);
+    const struct {
+        const char* method;
+        const char* target;
+        QByteArray body;
+        int status;
+        const char* call; // what the desk was asked, "" for nothing
+    } cases[] = {
+        {"POST", "/api/next/", {}, 200, "Next"},
+        {"POST", "/api/playlist/3/next", {}, 200, "MakeNext 2"},
+        {"POST", "/api/playlist/03/next", {}, 400, ""},
+        {"POST", "/api/captions/2/publish", {}, 200, "Publish 1"},
+        {"POST", "/api/captions", R"({"speaker":"Ana","talk":"Tema","details":"Sala"})", 201,
+         "Add Ana|Tema|Sala"},
+        {"POST", "/api/captions", R"({"speaker":"Ana","talk":"Tema"})", 201, "Add Ana|Tema|"},
+        {"POST", "/api/captions", R"({"speaker":"Ana","talk":"Te"})", 201, "Add Ana|Te|"},
+        {"POST", "/api/captions", R"({"speaker":"Ana","talk":"T"})", 400, ""},
+        {"POST", "/api/captions", R"({"speaker":"Ana","talk":"Tema","details":"a\tb"})", 400, ""},
+        {"POST", "/api/countdown/start", {}, 200, "Countdown -"},
+        {"POST", "/api/countdown/start", R"({"time":"7:05"})", 200, "Countdown 07:05"},
+        {"POST", "/api/countdown/stop", {}, 409, ""},
+        {"POST", "/api/marquee", R"({"text":"A\r\nB"})", 200, "Marquee A\r\nB"},
+        {"POST", "/api/effects/play", R"({"file":"b.MP3"})", 200, "Effect 1"},
+        {"POST", "/api/effects/play", R"({"tab":"Risas","row":1})", 200, "Tab 1"},
+        {"POST", "/api/effects/play", R"({"tab":2,"row":1})", 200, "Effect 0"},
+        {"POST", "/api/effects/tab", R"({"row":1})", 400, ""},
+        {"POST", "/api/clock/announce", {}, 200, "Clock"},
+        {"HEAD", "/api/state", {}, 200, ""},
+    };
+    for (const auto& t : cases) {
+        desk.calls.clear();
+        const HttpReply reply = Call(api, t.method, t.target, t.body);
+        const QString what =
+            QStringLiteral("%1 %2 %3 -> %4 %5 %6")
+                .arg(QLatin1String(t.method), QLatin1String(t.target), QString::fromUtf8(t.body))
+                .arg(reply.status)
+                .arg(QString::fromUtf8(reply.body), desk.calls.join(u';'));
+        QVERIFY2(reply.status == t.status, qPrintable(what));
+        if (*t.call)
+            QVERIFY2(!desk.calls.isEmpty() && desk.calls.first() == QString::fromUtf8(t.call),
+                     qPrintable(what));
+        else
+            QVERIFY2(desk.calls.isEmpty(), qPrintable(what));
+    }
+    // The editor refusing a caption is a conflict, and the answer of an added one
+    // names its row.
+    desk.acceptCaption = false;
+    QCOMPARE(Call(api, "POST", "/api/captions", R"({"speaker":"Ana","talk":"Tema"})").status, 409);
+    desk.acceptCaption = true;
+    const HttpReply added =
+        Call(api, "POST", "/api/captions", R"({"speaker":"Ana","talk":"Tema"})");
+    QCOMPARE(QJsonDocument::fromJson(added.body).object().value(QStringLiteral("number")).toInt(),
+             desk.captionCount);
+}
+
+QTEST_GUILESS_MAIN(TstRemoteProtocol)
 #include "tst_remoteprotocol.moc"
