@@ -8,11 +8,14 @@
 #include "app/TfrmMain.h"
 #include "remote/RemoteServer.h"
 
+#include "player/VlcPlayerUnit.h"
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLineEdit>
 #include <QPainter>
 #include <QProcess>
@@ -21,6 +24,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
+#include <QWebSocket>
 #include <algorithm>
 #include <cstdio>
 #include <map>
@@ -338,6 +342,64 @@ int main(int argc, char** argv) {
     const quint16 unlimited = w.Remote()->Port();
     r = Load({unlimited, "POST", "/api/next"}, rate, seconds, probe, &gap);
     Print("POST /api/next (no rate limit)", r, gap);
+    // The push channel: from the window showing a change to the client seeing it.
+    {
+        QWebSocket events;
+        QElapsedTimer clock;
+        clock.start();
+        QList<QPair<qint64, QJsonObject>> received;
+        QObject::connect(&events, &QWebSocket::textMessageReceived, [&](const QString& text) {
+            received.append({clock.nsecsElapsed(), QJsonDocument::fromJson(text.toUtf8())
+                                                       .object()
+                                                       .value(QStringLiteral("state"))
+                                                       .toObject()});
+        });
+        events.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/api/events").arg(unlimited)));
+        settle.restart();
+        while (settle.elapsed() < 1000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QTreeWidgetItem* caption = w.lstTextos->AddItem();
+        for (const QString& t : {QStringLiteral("Ana"), QStringLiteral("Charla"), QString()})
+            w.lstTextos->AddSubItem(caption, t);
+        std::vector<double> nextDelay, captionDelay;
+        qint64 shown = 0;
+        auto conn = QObject::connect(w.vlcPlayer, &TVlcPlayer::OnMediaPlayerPlaying,
+                                     [&] { shown = clock.nsecsElapsed(); });
+        for (int i = 0; i < 5; ++i) {
+            shown = 0;
+            const int from = int(received.size());
+            w.cmdNextClick();
+            const int row = w.CurrentIndex;
+            settle.restart();
+            while (settle.elapsed() < 2500)
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            for (int k = from; k < received.size() && shown; ++k)
+                if (received[k].second.value(QStringLiteral("state")).toString() ==
+                        QStringLiteral("playing") &&
+                    received[k]
+                            .second.value(QStringLiteral("current"))
+                            .toObject()
+                            .value(QStringLiteral("index")) == row &&
+                    received[k].first >= shown) {
+                    nextDelay.push_back((received[k].first - shown) / 1e6);
+                    break;
+                }
+            const int before = int(received.size());
+            w.PublishCaption(0);
+            const qint64 published = clock.nsecsElapsed();
+            settle.restart();
+            while (settle.elapsed() < 500)
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            if (received.size() > before)
+                captionDelay.push_back((received[before].first - published) / 1e6);
+            w.lstTextos->SetSubItem(caption, 0, QStringLiteral("Ana %1").arg(i));
+        }
+        QObject::disconnect(conn);
+        std::printf("%-34s Next: %zu seen, max %6.2f ms; caption: %zu seen, max %6.2f ms\n",
+                    "push channel delay", nextDelay.size(), Percentile(nextDelay, 1.0),
+                    captionDelay.size(), Percentile(captionDelay, 1.0));
+    }
+
     // What one Next costs the window's thread by itself (a click of the button).
     std::vector<double> nextMs;
     for (int i = 0; i < 5; ++i) {
