@@ -25,6 +25,7 @@ class QTimeEdit;
 class QToolButton;
 class QTreeWidget;
 class QTreeWidgetItem;
+class TIniDocument;
 class TVlcPlayer;
 class CuePlayer;
 class TimeAnnouncer;
@@ -46,8 +47,14 @@ public:
     void barStatusResize();
 
     // Settings (section "CONFIG" of config.ini).
+    // The file-name forms open the file themselves; the start-up and the close hand
+    // their one open document to the document forms.
     void SaveConfig(const QString& fileName);
+    void SaveConfig(TIniDocument& ini);
     void LoadConfig(const QString& fileName);
+    void LoadConfig(const TIniDocument& ini);
+    // Records a start-up failure in "debug.txt" (and on the standard error).
+    void RecordStartUpError(const QString& text);
     void cmdCurrentFolderClick();
 
     // The list views whose rows are kept in config.ini.
@@ -280,4 +287,5 @@ private:
     TimeAnnouncer* m_announcer = nullptr;
     bool m_progBarAttached = true;
     bool m_exiting = false;
+    QStringList m_startUpErrors;
 };

@@ -72,6 +72,9 @@ TListView* ListView(QWidget* parent, const char* name, const QStringList& column
     auto* lv = Named(new TListView(parent), name);
     lv->setColumnCount(int(columns.size()));
     lv->setHeaderLabels(columns);
+    // Some columns are meant to be 1 px wide (path, seconds): Qt's default minimum
+    // section would widen them and push the columns after them out of sight.
+    lv->header()->setMinimumSectionSize(1);
     for (int i = 0; i < widths.size(); ++i)
         lv->setColumnWidth(i, widths[i]);
     // The caption column is hidden in every list of the desk.

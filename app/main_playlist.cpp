@@ -91,15 +91,22 @@ void TfrmMain::SoltarFichero(const QStringList& paths) {
     // handled in the middle of the drop).
     QElapsedTimer sincePaint;
     sincePaint.start();
+    QStringList refused;
     for (const QString& path : paths) {
-        if (QFileInfo(path).isFile())
-            AddMediaFile(path, lstPlayList);
+        try {
+            if (QFileInfo(path).isFile())
+                AddMediaFile(path, lstPlayList);
+        } catch (const TavoriaError& e) {
+            refused << e.message(); // the rest of the drop still goes in
+        }
         if (sincePaint.elapsed() >= 250 && isVisible()) {
             lstPlayList->viewport()->repaint();
             barStatus->repaint();
             sincePaint.restart();
         }
     }
+    if (!refused.isEmpty())
+        throw TavoriaError(refused.join(QLatin1Char('\n')));
 }
 
 namespace {

@@ -4,6 +4,7 @@
 #include "app/TimeAnnouncer.h"
 #include "audio/AudioLayer.h"
 #include "media/MediaFunctions.h"
+#include "media/TIniDocument.h"
 #include "media/TavoriaError.h"
 #include "media/TextFile.h"
 #include "player/VlcPlayerUnit.h"
@@ -38,25 +39,31 @@ void TfrmMain::FormCreate() {
         // 1. Files dropped from a file manager (setAcceptDrops in the form).
         // 2. Sound-card lists.
         FillSoundCardLists();
+        // config.ini is read once: the list tables and the settings come from it.
+        const TIniDocument ini(QStringLiteral("config.ini"));
         // 3. List tables: the caption page first, then the window's own lists.
         for (TListView* lv : CaptionPageListViews())
-            LoadListTable(lv, QStringLiteral("config.ini"));
+            LoadListTable(lv, ini);
         for (TListView* lv : DirectListViews())
-            LoadListTable(lv, QStringLiteral("config.ini"));
+            LoadListTable(lv, ini);
         // 4. Settings.
-        LoadConfig(QStringLiteral("config.ini"));
+        LoadConfig(ini);
         // 5. NDI detection, or the main sound card (which creates the player).
         SetUpOutputsAtStart();
         // 6. The audio layer on the effects card.
         InitEffectsCard();
     } catch (const std::exception& e) {
-        const QString text = ErrorText(e);
-        std::fprintf(stderr, "tavoria: %s\n", text.toLocal8Bit().constData());
-        try {
-            WriteTextFile(text, QStringLiteral("debug.txt"));
-        } catch (const std::exception& e2) {
-            std::fprintf(stderr, "tavoria: %s\n", ErrorText(e2).toLocal8Bit().constData());
-        }
+        RecordStartUpError(ErrorText(e));
+    }
+}
+
+void TfrmMain::RecordStartUpError(const QString& text) {
+    std::fprintf(stderr, "tavoria: %s\n", text.toLocal8Bit().constData());
+    m_startUpErrors << text;
+    try {
+        WriteTextFile(m_startUpErrors.join(QLatin1Char('\n')), QStringLiteral("debug.txt"));
+    } catch (const std::exception& e2) {
+        std::fprintf(stderr, "tavoria: %s\n", ErrorText(e2).toLocal8Bit().constData());
     }
 }
 
@@ -103,11 +110,15 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
 }
 
 void TfrmMain::FormClose() {
-    SaveConfig(QStringLiteral("config.ini"));
+    // The settings, then the list tables, into one document written once: a reader
+    // (or a crash) never sees a file with only some of them.
+    TIniDocument ini(QStringLiteral("config.ini"));
+    SaveConfig(ini);
     for (TListView* lv : DirectListViews())
-        SaveListTable(lv, QStringLiteral("config.ini"));
+        SaveListTable(lv, ini);
     for (TListView* lv : CaptionPageListViews())
-        SaveListTable(lv, QStringLiteral("config.ini"));
+        SaveListTable(lv, ini);
+    ini.Update();
     // The window is going: no tick may reach the player after it is released.
     tmrHora->stop();
     tmrVumeter->stop();
@@ -127,7 +138,7 @@ void TfrmMain::Mensaje(const QString& text, int panel) {
 }
 
 void TfrmMain::barStatusResize() {
-    barStatus->Panel(0)->setFixedWidth(std::max(0, barStatus->width() - 200));
+    barStatus->SetPanel0Width(barStatus->width() - 200);
 }
 
 QList<TListView*> TfrmMain::DirectListViews() const {
