@@ -1,4 +1,5 @@
 #include "app/TfrmMain.h"
+#include "platform/TerminationSignal.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -16,6 +17,10 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Tavoria 3 (beta)"));
     TfrmMain window;
     window.show();
+    // A logout or a service stop closes the desk as its close box does (saving).
+    TTerminationSignal termination;
+    QObject::connect(&termination, &TTerminationSignal::Terminate, &window,
+                     [&window](int) { window.close(); });
     // Benchmarks time the start until the window is on screen.
     if (qEnvironmentVariableIsSet("TAVORIA_QUIT_WHEN_SHOWN"))
         QTimer::singleShot(0, &app, [&started] {
