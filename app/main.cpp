@@ -1,4 +1,5 @@
 #include "app/TfrmMain.h"
+#include "platform/DisplayWait.h"
 #include "platform/TerminationSignal.h"
 
 #include <QApplication>
@@ -13,6 +14,12 @@ int main(int argc, char** argv) {
     // user chose another one.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "xcb");
+    // Started with the session, the desk may come up before the display does.
+    if (qgetenv("QT_QPA_PLATFORM") == "xcb" && !WaitForX11Display(60000)) {
+        std::fprintf(stderr, "tavoria: no display to open the window on (DISPLAY=%s)\n",
+                     qgetenv("DISPLAY").constData());
+        return 1;
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tavoria 3 (beta)"));
     TfrmMain window;
