@@ -43,6 +43,12 @@ std::optional<QByteArray> QtDisplayName() {
 }
 } // namespace
 
+// The keys are read on an X connection of this class's own, watched by a socket
+// notifier, rather than through a native event filter on Qt's connection: the
+// selection on the root window, the XInput version asked for and the mapping round
+// trips then depend on nothing in how Qt reads and dispatches its own events, and
+// the detector works the same with no window at all. The cost is one more client
+// connection to the X server.
 struct MediaKeys::Impl {
     MediaKeys* q;
     xcb_connection_t* c = nullptr;
