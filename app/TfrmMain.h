@@ -29,6 +29,8 @@ class TIniDocument;
 class TVlcPlayer;
 class CuePlayer;
 class TimeAnnouncer;
+class MediaKeys;
+enum class MediaKey;
 
 // The desk's one window. Its handlers only read controls, call the logic that
 // lives in small classes and free functions, and write controls. Every handler
@@ -112,6 +114,9 @@ public:
     void vlcPlayerMediaPlayerTimeChanged(qint64 time);
     void vlcPlayerMediaPlayerLengthChanged(qint64 length);
     void tmrVumeterTimer();
+    // A press of the keyboard's next-track or stop media key, from any window.
+    void MediaKeyPress(MediaKey key);
+    MediaKeys* Keys() const { return m_mediaKeys; }
     void tmrHoraTimer();
     // The time announcement (a click on the clock).
     void lblHoraClick();
@@ -281,10 +286,12 @@ private:
 
     void SetProgBar(int position, int maximum);
     void WirePlayer();
+    void StartMediaKeys();
 
     ErrorReporter* m_errors;
     CuePlayer* m_cue = nullptr;
     TimeAnnouncer* m_announcer = nullptr;
+    MediaKeys* m_mediaKeys = nullptr;
     bool m_progBarAttached = true;
     bool m_exiting = false;
     QStringList m_startUpErrors;

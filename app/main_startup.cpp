@@ -7,6 +7,7 @@
 #include "media/TIniDocument.h"
 #include "media/TavoriaError.h"
 #include "media/TextFile.h"
+#include "platform/MediaKeys.h"
 #include "player/VlcPlayerUnit.h"
 
 #include <QApplication>
@@ -26,6 +27,7 @@ TfrmMain::TfrmMain(QWidget* parent)
     FormCreate();
     tmrHora->start();
     tmrVumeter->start();
+    StartMediaKeys();
 }
 
 TfrmMain::~TfrmMain() {
@@ -123,6 +125,12 @@ void TfrmMain::FormClose() {
     tmrHora->stop();
     tmrVumeter->stop();
     tmrRegresivo->stop();
+    if (m_mediaKeys) {
+        // Later: this may run inside the handling of a key.
+        disconnect(m_mediaKeys, nullptr, this, nullptr);
+        m_mediaKeys->deleteLater();
+        m_mediaKeys = nullptr;
+    }
     delete vlcPlayer;
     vlcPlayer = nullptr;
 }

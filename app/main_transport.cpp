@@ -109,11 +109,22 @@ void TfrmMain::vlcPlayerMediaPlayerLengthChanged(qint64 length) {
 }
 
 void TfrmMain::tmrVumeterTimer() {
-    if (MediaKeyDown(MediaKey::NextTrack))
-        cmdNextClick();
-    if (MediaKeyDown(MediaKey::Stop))
-        cmdStopClick();
     CueProgressTick();
+}
+
+// The media keys are watched from the start until the window closes. Each press
+// runs its action once; a key held down does not repeat it.
+void TfrmMain::StartMediaKeys() {
+    m_mediaKeys = new MediaKeys(this);
+    connect(m_mediaKeys, &MediaKeys::Pressed, this,
+            [this](MediaKey key) { Guard([&] { MediaKeyPress(key); }); });
+}
+
+void TfrmMain::MediaKeyPress(MediaKey key) {
+    if (key == MediaKey::NextTrack)
+        cmdNextClick();
+    else if (key == MediaKey::Stop)
+        cmdStopClick();
 }
 
 void TfrmMain::tmrHoraTimer() {
