@@ -115,9 +115,3 @@ void TfrmMain::tmrVumeterTimer() {
         cmdStopClick();
     CueProgressTick();
 }
-
-void TfrmMain::tmrHoraTimer() {
-    lblHora->setText(QTime::currentTime().toString(QStringLiteral("HH:mm:ss")));
-    WriteTextFile(QTime::currentTime().toString(QStringLiteral("HH:mm:ss")),
-                  OutputPath(txtCurrentSong->text(), QStringLiteral("hora.txt")));
-}
