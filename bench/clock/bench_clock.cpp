@@ -234,8 +234,20 @@ int main(int argc, char** argv) {
     const double cpu = CpuSeconds() - cpu0;
     window->close();
     delete window;
-    Report("desk: hora.txt", watcher.Take("hora.txt"), true);
-    Report("desk: conteo.txt (after 2nd start)", watcher.Take("conteo.txt"), false);
+    const std::vector<Change> hora = watcher.Take("hora.txt");
+    const std::vector<Change> conteo = watcher.Take("conteo.txt");
+    Report("desk: hora.txt", hora, true);
+    Report("desk: conteo.txt (after 2nd start)", conteo, false);
+    // How far apart the two files change in the same second.
+    std::vector<double> gapMs;
+    for (const Change& c : conteo)
+        for (const Change& h : hora)
+            if (h.atUs / 1000000 == c.atUs / 1000000)
+                gapMs.push_back((c.atUs - h.atUs) / 1000.0);
+    std::printf("%-34s pairs %4zu  gap  p50 %6.1f ms  p99 %6.1f ms  max %6.1f ms\n",
+                "desk: conteo.txt after hora.txt", gapMs.size(), Percentile(gapMs, 0.5),
+                Percentile(gapMs, 0.99),
+                gapMs.empty() ? 0.0 : *std::max_element(gapMs.begin(), gapMs.end()));
     std::printf("%-34s CPU %.3f %% of a core over %d s (window shown, countdown running)\n",
                 "desk:", cpu / seconds * 100, seconds);
     return 0;
