@@ -1,5 +1,7 @@
 #pragma once
+#include "app/ClockBeat.h"
 #include "app/ErrorReporter.h"
+#include "app/RepeatedFailure.h"
 #include "app/Widgets.h"
 #include "media/TListView.h"
 
@@ -96,9 +98,27 @@ public:
     // Files dropped from a file manager (local URLs); false when the drop holds none.
     bool HandleFileDrop(const QMimeData* mime);
 
-    // Captions published by the playlist.
+    // Captions: the list, its editor, its menu and the links of the playlist rows.
     void PublishCaption(int row);
     void PublishLinkedCaption(const QString& link);
+    void cmdAddClick();
+    void lstTextosDblClick();
+    void lstTextosKeyDown(int key);
+    void lstTextosResize();
+    void lstTextosContextPopup();
+    void sbmSendMesageClick();
+    void sbmTitEditClick();
+    void sbmTitDeleteClick();
+    void sbmTitClearClick();
+    void QuitarSubttulo1Click();
+    void splResetLowerClick();
+
+    // Clock, countdown and marquee.
+    void tmrRegresivoTimer();
+    void btnPlayConteoClick();
+    void btnSendMarquesinaClick();
+    // The beat behind tmrHora and tmrRegresivo (its clock is replaceable in tests).
+    TClockBeat* ClockBeatSource() const { return m_beat; }
 
     // Transport.
     void cmdPlayPauseClick();
@@ -250,9 +270,9 @@ public:
     QMenu* smnPlayList;
     QAction* QuitarSubttulo1;
     QAction* splResetLower;
-    QTimer* tmrHora;
+    TSecondTimer* tmrHora;
     QTimer* tmrVumeter;
-    QTimer* tmrRegresivo;
+    TSecondTimer* tmrRegresivo;
     TImageList imgControls;
     TImageList icons16;
     TImageList Icons48;
@@ -280,6 +300,8 @@ private:
     void BuildMenus();
     void BuildTimers();
     void WireHandlers();
+    void WireCaptions();
+    void WireClock();
     void FillSoundCardLists();
     void SetUpOutputsAtStart();
     void InitEffectsCard();
@@ -295,4 +317,7 @@ private:
     bool m_progBarAttached = true;
     bool m_exiting = false;
     QStringList m_startUpErrors;
+    TClockBeat* m_beat = nullptr;
+    TRepeatedFailure m_clockFailure;
+    TRepeatedFailure m_countdownFailure;
 };

@@ -208,6 +208,8 @@ QWidget* TfrmMain::BuildLeftColumn(QWidget* parent) {
     lstTextos->setSelectionMode(QAbstractItemView::ExtendedSelection);
     lstTextos->setDragEnabled(true);
     lstTextos->setContextMenuPolicy(Qt::CustomContextMenu);
+    // Column widths follow the list's width (lstTextosResize), down to 0.
+    lstTextos->header()->setMinimumSectionSize(0);
     vs->addWidget(lstTextos);
     pgExplorerSubtitler->addTab(tabSubtitler, QStringLiteral("Subtitulador"));
 
@@ -613,10 +615,11 @@ void TfrmMain::BuildMenus() {
 }
 
 void TfrmMain::BuildTimers() {
-    tmrHora = Named(new QTimer(this), "tmrHora");
-    tmrHora->setInterval(1000);
+    // The clock and the countdown tick together, just after each second begins.
+    m_beat = Named(new TClockBeat(this), "ClockBeat");
+    tmrHora = Named(new TSecondTimer(m_beat, this), "tmrHora");
     tmrVumeter = Named(new QTimer(this), "tmrVumeter");
     tmrVumeter->setInterval(100);
-    tmrRegresivo = Named(new QTimer(this), "tmrRegresivo");
-    tmrRegresivo->setInterval(1000);
+    tmrRegresivo = Named(new TSecondTimer(m_beat, this), "tmrRegresivo");
+    tmrRegresivo->SetMinimumFirstTick(500);
 }

@@ -180,28 +180,3 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
     }
     return QMainWindow::eventFilter(watched, event);
 }
-
-void TfrmMain::PublishCaption(int row) {
-    QTreeWidgetItem* item = lstTextos->Row(row);
-    if (!item)
-        return;
-    // The folder is read afresh for each file.
-    WriteTextFile(TListView::SubItem(item, 0),
-                  OutputPath(txtCurrentSong->text(), QStringLiteral("ponente.txt")));
-    WriteTextFile(TListView::SubItem(item, 1),
-                  OutputPath(txtCurrentSong->text(), QStringLiteral("ponencia.txt")));
-    WriteTextFile(TListView::SubItem(item, 2),
-                  OutputPath(txtCurrentSong->text(), QStringLiteral("detalles.txt")));
-}
-
-void TfrmMain::PublishLinkedCaption(const QString& link) {
-    if (link.isEmpty())
-        return;
-    bool ok = false;
-    const int n = link.trimmed().toInt(&ok);
-    if (!ok)
-        throw TavoriaError(QStringLiteral("'%1' is not a valid integer value").arg(link));
-    // A number that names no caption row publishes nothing.
-    if (n >= 1 && n <= lstTextos->RowCount())
-        PublishCaption(n - 1);
-}

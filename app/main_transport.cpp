@@ -126,9 +126,3 @@ void TfrmMain::MediaKeyPress(MediaKey key) {
     else if (key == MediaKey::Stop)
         cmdStopClick();
 }
-
-void TfrmMain::tmrHoraTimer() {
-    lblHora->setText(QTime::currentTime().toString(QStringLiteral("HH:mm:ss")));
-    WriteTextFile(QTime::currentTime().toString(QStringLiteral("HH:mm:ss")),
-                  OutputPath(txtCurrentSong->text(), QStringLiteral("hora.txt")));
-}
