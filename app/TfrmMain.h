@@ -104,6 +104,8 @@ public:
     void vlcPlayerMediaPlayerEncounteredError();
     void vlcPlayerMediaPlayerTimeChanged(qint64 time);
     void vlcPlayerMediaPlayerLengthChanged(qint64 length);
+    // The player has just been created: it takes the level the sliders show.
+    void vlcPlayerCreated();
     void tmrVumeterTimer();
     void tmrHoraTimer();
     // The time announcement (a click on the clock).
