@@ -133,6 +133,8 @@ public:
     void vlcPlayerMediaPlayerEncounteredError();
     void vlcPlayerMediaPlayerTimeChanged(qint64 time);
     void vlcPlayerMediaPlayerLengthChanged(qint64 length);
+    // The player has just been created: it takes the level the sliders show.
+    void vlcPlayerCreated();
     void tmrVumeterTimer();
     // A press of the keyboard's next-track or stop media key, from any window.
     void MediaKeyPress(MediaKey key);

@@ -32,13 +32,15 @@ void TfrmMain::cmdNextClick() {
     const PlayOptions play =
         BuildPlayOptions(path, chkUdp->isChecked(), txtUdp->text(), QDir::currentPath());
     vlcPlayer->Play(path, play.options, QString(), QString(), 1000);
-    PublishLinkedCaption(TListView::SubItem(row, 4));
     QThread::msleep(10);
     cboSoundMainChange();
     CurrentIndex = NextIndex;
     NextIndex = NextIndexAfter(CurrentIndex, lstPlayList->RowCount(), txtRepeat->value());
     lstPlayList->viewport()->update();
     Mensaje(play.status, 0);
+    // Last: the row is playing whatever happens to its caption, so a caption that
+    // cannot be written must not leave the positions behind.
+    PublishLinkedCaption(TListView::SubItem(row, 4));
 }
 
 QColor TfrmMain::lstPlayListCustomDrawItem(int row) const {

@@ -63,6 +63,16 @@ void TfrmMain::vlcPlayerMediaPlayerPaused() {
 
 void TfrmMain::vlcPlayerMediaPlayerStopped() {
     cmdPlayPause->setIcon(imgControls.Icon(1));
+    const TVlcPlayerState state = vlcPlayer->GetState();
+    if (state == vlcPlayer_Opening || state == vlcPlayer_Buffering || state == vlcPlayer_Playing ||
+        state == vlcPlayer_Paused) {
+        // The report of the media that Next stopped, handled once the next media
+        // has started: a seek now would send the new media back to its start (and
+        // its stream back in time). The bar starts again from 0 without seeking.
+        SetProgBar(0, -1);
+        LastTimeMs = 0;
+        return;
+    }
     // With the handler attached: a bar that was elsewhere seeks to 0.
     ProgBar->setValue(0);
 }

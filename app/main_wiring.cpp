@@ -98,5 +98,6 @@ void TfrmMain::WirePlayer() {
        [this](qint64 time) { vlcPlayerMediaPlayerTimeChanged(time); });
     on(&TVlcPlayer::OnMediaPlayerLengthChanged,
        [this](qint64 length) { vlcPlayerMediaPlayerLengthChanged(length); });
+    on(&TVlcPlayer::OnPlayerCreated, [this] { vlcPlayerCreated(); });
     // Media changed: the window does nothing with it.
 }
