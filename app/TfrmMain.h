@@ -1,5 +1,7 @@
 #pragma once
+#include "app/ClockBeat.h"
 #include "app/ErrorReporter.h"
+#include "app/RepeatedFailure.h"
 #include "app/Widgets.h"
 #include "media/TListView.h"
 
@@ -25,10 +27,12 @@ class QTimeEdit;
 class QToolButton;
 class QTreeWidget;
 class QTreeWidgetItem;
+class TIniDocument;
 class TVlcPlayer;
 class CuePlayer;
 class TimeAnnouncer;
-class TIniDocument;
+class MediaKeys;
+enum class MediaKey;
 class TRemoteLink;
 class MprisService;
 class RemoteServer;
@@ -52,8 +56,14 @@ public:
     void barStatusResize();
 
     // Settings (section "CONFIG" of config.ini).
+    // The file-name forms open the file themselves; the start-up and the close hand
+    // their one open document to the document forms.
     void SaveConfig(const QString& fileName);
+    void SaveConfig(TIniDocument& ini);
     void LoadConfig(const QString& fileName);
+    void LoadConfig(const TIniDocument& ini);
+    // Records a start-up failure in "debug.txt" (and on the standard error).
+    void RecordStartUpError(const QString& text);
     void cmdCurrentFolderClick();
 
     // The list views whose rows are kept in config.ini.
@@ -93,9 +103,27 @@ public:
     // Files dropped from a file manager (local URLs); false when the drop holds none.
     bool HandleFileDrop(const QMimeData* mime);
 
-    // Captions published by the playlist.
+    // Captions: the list, its editor, its menu and the links of the playlist rows.
     void PublishCaption(int row);
     void PublishLinkedCaption(const QString& link);
+    void cmdAddClick();
+    void lstTextosDblClick();
+    void lstTextosKeyDown(int key);
+    void lstTextosResize();
+    void lstTextosContextPopup();
+    void sbmSendMesageClick();
+    void sbmTitEditClick();
+    void sbmTitDeleteClick();
+    void sbmTitClearClick();
+    void QuitarSubttulo1Click();
+    void splResetLowerClick();
+
+    // Clock, countdown and marquee.
+    void tmrRegresivoTimer();
+    void btnPlayConteoClick();
+    void btnSendMarquesinaClick();
+    // The beat behind tmrHora and tmrRegresivo (its clock is replaceable in tests).
+    TClockBeat* ClockBeatSource() const { return m_beat; }
 
     // Transport.
     void cmdPlayPauseClick();
@@ -110,7 +138,12 @@ public:
     void vlcPlayerMediaPlayerEncounteredError();
     void vlcPlayerMediaPlayerTimeChanged(qint64 time);
     void vlcPlayerMediaPlayerLengthChanged(qint64 length);
+    // The player has just been created: it takes the level the sliders show.
+    void vlcPlayerCreated();
     void tmrVumeterTimer();
+    // A press of the keyboard's next-track or stop media key, from any window.
+    void MediaKeyPress(MediaKey key);
+    MediaKeys* Keys() const { return m_mediaKeys; }
     void tmrHoraTimer();
     // The time announcement (a click on the clock).
     void lblHoraClick();
@@ -261,9 +294,9 @@ public:
     QMenu* smnPlayList;
     QAction* QuitarSubttulo1;
     QAction* splResetLower;
-    QTimer* tmrHora;
+    TSecondTimer* tmrHora;
     QTimer* tmrVumeter;
-    QTimer* tmrRegresivo;
+    TSecondTimer* tmrRegresivo;
     TImageList imgControls;
     TImageList icons16;
     TImageList Icons48;
@@ -295,17 +328,25 @@ private:
     void BuildMenus();
     void BuildTimers();
     void WireHandlers();
+    void WireCaptions();
+    void WireClock();
     void FillSoundCardLists();
     void SetUpOutputsAtStart();
     void InitEffectsCard();
 
     void SetProgBar(int position, int maximum);
     void WirePlayer();
+    void StartMediaKeys();
 
     ErrorReporter* m_errors;
     CuePlayer* m_cue = nullptr;
     TimeAnnouncer* m_announcer = nullptr;
+    MediaKeys* m_mediaKeys = nullptr;
     TRemoteLink* m_remote = nullptr;
     bool m_progBarAttached = true;
     bool m_exiting = false;
+    QStringList m_startUpErrors;
+    TClockBeat* m_beat = nullptr;
+    TRepeatedFailure m_clockFailure;
+    TRepeatedFailure m_countdownFailure;
 };

@@ -69,17 +69,29 @@ TStatusBar::TStatusBar(QWidget* parent)
     setFixedHeight(22);
     m_panel0->setObjectName(QStringLiteral("barStatusPanel0"));
     m_panel1->setObjectName(QStringLiteral("barStatusPanel1"));
-    m_panel0->setFixedWidth(900);
+    // Panel 0 takes at most the bar's width less panel 1; it never asks for width of
+    // its own, so setting it can never make the bar (and the window) wider.
+    m_panel0->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    m_panel0->setMinimumWidth(0);
+    m_panel0->setMaximumWidth(900);
     m_panel1->setFixedWidth(200);
     m_panel0->setFrameShape(QFrame::StyledPanel);
     m_panel1->setFrameShape(QFrame::StyledPanel);
-    addWidget(m_panel0);
+    addWidget(m_panel0, 1);
     addWidget(m_panel1);
 }
 
 void TStatusBar::resizeEvent(QResizeEvent* e) {
     QStatusBar::resizeEvent(e);
-    emit Resized();
+    // Only a real change of width concerns the panels.
+    if (e->size().width() != e->oldSize().width())
+        emit Resized();
+}
+
+void TStatusBar::SetPanel0Width(int width) {
+    width = std::max(0, width);
+    if (m_panel0->maximumWidth() != width)
+        m_panel0->setMaximumWidth(width);
 }
 
 TSelectionBar::TSelectionBar(QWidget* parent) : QProgressBar(parent) {

@@ -51,6 +51,8 @@ class TStatusBar : public QStatusBar {
 public:
     explicit TStatusBar(QWidget* parent = nullptr);
     QLabel* Panel(int index) const { return index == 0 ? m_panel0 : m_panel1; }
+    // Panel 0's width; it follows the bar and never widens it.
+    void SetPanel0Width(int width);
 
 signals:
     void Resized();

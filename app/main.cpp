@@ -1,4 +1,6 @@
 #include "app/TfrmMain.h"
+#include "platform/DisplayWait.h"
+#include "platform/TerminationSignal.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -12,10 +14,20 @@ int main(int argc, char** argv) {
     // user chose another one.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "xcb");
+    // Started with the session, the desk may come up before the display does.
+    if (qgetenv("QT_QPA_PLATFORM") == "xcb" && !WaitForX11Display(60000)) {
+        std::fprintf(stderr, "tavoria: no display to open the window on (DISPLAY=%s)\n",
+                     qgetenv("DISPLAY").constData());
+        return 1;
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tavoria 3 (beta)"));
     TfrmMain window;
     window.show();
+    // A logout or a service stop closes the desk as its close box does (saving).
+    TTerminationSignal termination;
+    QObject::connect(&termination, &TTerminationSignal::Terminate, &window,
+                     [&window](int) { window.close(); });
     // Benchmarks time the start until the window is on screen.
     if (qEnvironmentVariableIsSet("TAVORIA_QUIT_WHEN_SHOWN"))
         QTimer::singleShot(0, &app, [&started] {

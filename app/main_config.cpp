@@ -38,6 +38,11 @@ void ApplyPosition(QSlider* bar, int position) {
 
 void TfrmMain::SaveConfig(const QString& fileName) {
     TIniDocument ini(fileName);
+    SaveConfig(ini);
+    ini.Update();
+}
+
+void TfrmMain::SaveConfig(TIniDocument& ini) {
     ini.WriteString(kSection, QStringLiteral("RootFolder"), txtRootFolder->text());
     ini.WriteString(kSection, QStringLiteral("CunhasFolder"), txtFolderCunas->text());
     ini.WriteString(kSection, QStringLiteral("OutTextos"), txtCurrentSong->text());
@@ -54,13 +59,16 @@ void TfrmMain::SaveConfig(const QString& fileName) {
     ini.WriteBool(kSection, QStringLiteral("UDPMode"), chkUdp->isChecked());
     ini.WriteBool(kSection, QStringLiteral("TOPSubTitle"), chkTopSubtitle->isChecked());
     SaveRemoteConfig(ini);
-    ini.Update();
 }
 
 void TfrmMain::LoadConfig(const QString& fileName) {
+    const TIniDocument ini(fileName);
+    LoadConfig(ini);
+}
+
+void TfrmMain::LoadConfig(const TIniDocument& ini) {
+    LoadRemoteConfig(ini);
     {
-        const TIniDocument ini(fileName);
-        LoadRemoteConfig(ini);
         // Each value is applied before the next key is read: the effects folder fills
         // the voice list and the effects tabs that later keys select in.
         ApplyText(txtRootFolder,
@@ -79,9 +87,13 @@ void TfrmMain::LoadConfig(const QString& fileName) {
         ApplyListPosition(cboHoras, ini.ReadInteger(kSection, QStringLiteral("SoundHoras"), 0));
         txtRepeat->setValue(std::clamp(ini.ReadInteger(kSection, QStringLiteral("RepetirDesde"), 0),
                                        txtRepeat->minimum(), txtRepeat->maximum()));
-        const int tab = ini.ReadInteger(kSection, QStringLiteral("EfectosIndex"), -1);
-        if (tab < -1 || tab >= tabEfectos->Count())
-            throw TavoriaError(QStringLiteral("Tab index out of bounds"));
+        int tab = ini.ReadInteger(kSection, QStringLiteral("EfectosIndex"), -1);
+        if (tab < -1 || tab >= tabEfectos->Count()) {
+            // A tab that is no longer there (an effects drive not mounted, a folder
+            // renamed) selects no tab; the rest of the settings still apply.
+            RecordStartUpError(QStringLiteral("Tab index out of bounds"));
+            tab = -1;
+        }
         if (tab != tabEfectos->TabIndex()) {
             tabEfectos->SetTabIndex(tab);
             if (tab >= 0)

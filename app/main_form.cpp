@@ -72,6 +72,9 @@ TListView* ListView(QWidget* parent, const char* name, const QStringList& column
     auto* lv = Named(new TListView(parent), name);
     lv->setColumnCount(int(columns.size()));
     lv->setHeaderLabels(columns);
+    // Some columns are meant to be 1 px wide (path, seconds): Qt's default minimum
+    // section would widen them and push the columns after them out of sight.
+    lv->header()->setMinimumSectionSize(1);
     for (int i = 0; i < widths.size(); ++i)
         lv->setColumnWidth(i, widths[i]);
     // The caption column is hidden in every list of the desk.
@@ -205,6 +208,8 @@ QWidget* TfrmMain::BuildLeftColumn(QWidget* parent) {
     lstTextos->setSelectionMode(QAbstractItemView::ExtendedSelection);
     lstTextos->setDragEnabled(true);
     lstTextos->setContextMenuPolicy(Qt::CustomContextMenu);
+    // Column widths follow the list's width (lstTextosResize), down to 0.
+    lstTextos->header()->setMinimumSectionSize(0);
     vs->addWidget(lstTextos);
     pgExplorerSubtitler->addTab(tabSubtitler, QStringLiteral("Subtitulador"));
 
@@ -610,10 +615,11 @@ void TfrmMain::BuildMenus() {
 }
 
 void TfrmMain::BuildTimers() {
-    tmrHora = Named(new QTimer(this), "tmrHora");
-    tmrHora->setInterval(1000);
+    // The clock and the countdown tick together, just after each second begins.
+    m_beat = Named(new TClockBeat(this), "ClockBeat");
+    tmrHora = Named(new TSecondTimer(m_beat, this), "tmrHora");
     tmrVumeter = Named(new QTimer(this), "tmrVumeter");
     tmrVumeter->setInterval(100);
-    tmrRegresivo = Named(new QTimer(this), "tmrRegresivo");
-    tmrRegresivo->setInterval(1000);
+    tmrRegresivo = Named(new TSecondTimer(m_beat, this), "tmrRegresivo");
+    tmrRegresivo->SetMinimumFirstTick(500);
 }

@@ -54,6 +54,15 @@ void TfrmMain::volPisadorChange() {
         vlcPlayer->SetAudioVolume(level);
 }
 
+void TfrmMain::vlcPlayerCreated() {
+    // The sliders were set (from config.ini) before the player existed, when the
+    // level could not reach it yet.
+    if (cmdPisador->isChecked())
+        volPisadorChange();
+    else
+        volPrincipalChange();
+}
+
 void TfrmMain::cmdPisadorClick() {
     if (cmdPisador->isChecked())
         volPisadorChange();

@@ -32,13 +32,15 @@ void TfrmMain::cmdNextClick() {
     const PlayOptions play =
         BuildPlayOptions(path, chkUdp->isChecked(), txtUdp->text(), QDir::currentPath());
     vlcPlayer->Play(path, play.options, QString(), QString(), 1000);
-    PublishLinkedCaption(TListView::SubItem(row, 4));
     QThread::msleep(10);
     cboSoundMainChange();
     CurrentIndex = NextIndex;
     NextIndex = NextIndexAfter(CurrentIndex, lstPlayList->RowCount(), txtRepeat->value());
     lstPlayList->viewport()->update();
     Mensaje(play.status, 0);
+    // Last: the row is playing whatever happens to its caption, so a caption that
+    // cannot be written must not leave the positions behind.
+    PublishLinkedCaption(TListView::SubItem(row, 4));
 }
 
 QColor TfrmMain::lstPlayListCustomDrawItem(int row) const {
@@ -91,15 +93,22 @@ void TfrmMain::SoltarFichero(const QStringList& paths) {
     // handled in the middle of the drop).
     QElapsedTimer sincePaint;
     sincePaint.start();
+    QStringList refused;
     for (const QString& path : paths) {
-        if (QFileInfo(path).isFile())
-            AddMediaFile(path, lstPlayList);
+        try {
+            if (QFileInfo(path).isFile())
+                AddMediaFile(path, lstPlayList);
+        } catch (const TavoriaError& e) {
+            refused << e.message(); // the rest of the drop still goes in
+        }
         if (sincePaint.elapsed() >= 250 && isVisible()) {
             lstPlayList->viewport()->repaint();
             barStatus->repaint();
             sincePaint.restart();
         }
     }
+    if (!refused.isEmpty())
+        throw TavoriaError(refused.join(QLatin1Char('\n')));
 }
 
 namespace {
@@ -172,30 +181,4 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
         }
     }
     return QMainWindow::eventFilter(watched, event);
-}
-
-void TfrmMain::PublishCaption(int row) {
-    QTreeWidgetItem* item = lstTextos->Row(row);
-    if (!item)
-        return;
-    // The folder is read afresh for each file.
-    WriteTextFile(TListView::SubItem(item, 0),
-                  OutputPath(txtCurrentSong->text(), QStringLiteral("ponente.txt")));
-    WriteTextFile(TListView::SubItem(item, 1),
-                  OutputPath(txtCurrentSong->text(), QStringLiteral("ponencia.txt")));
-    WriteTextFile(TListView::SubItem(item, 2),
-                  OutputPath(txtCurrentSong->text(), QStringLiteral("detalles.txt")));
-    emit CaptionPublished(row);
-}
-
-void TfrmMain::PublishLinkedCaption(const QString& link) {
-    if (link.isEmpty())
-        return;
-    bool ok = false;
-    const int n = link.trimmed().toInt(&ok);
-    if (!ok)
-        throw TavoriaError(QStringLiteral("'%1' is not a valid integer value").arg(link));
-    // A number that names no caption row publishes nothing.
-    if (n >= 1 && n <= lstTextos->RowCount())
-        PublishCaption(n - 1);
 }

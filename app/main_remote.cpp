@@ -135,6 +135,7 @@ public:
     void PlayEffect(int row) override;
     void StopEffect() override;
     void AnnounceClock() override;
+    bool CountdownRunning() const;
 
     bool Start(const RemoteServerConfig& config, QString* error);
     void Stop_();
@@ -279,7 +280,7 @@ QJsonObject TRemoteLink::State() {
         {QStringLiteral("repeat"), w->cmdRepeat->isChecked()},
         {QStringLiteral("stopAfter"), w->cmdStopOnPlay->isChecked()},
         {QStringLiteral("countdown"),
-         QJsonObject{{QStringLiteral("running"), w->tmrRegresivo->isActive()},
+         QJsonObject{{QStringLiteral("running"), CountdownRunning()},
                      {QStringLiteral("remaining"),
                       w->spnCronoRegresivo->time().toString(QStringLiteral("mm:ss"))}}},
         {QStringLiteral("caption"), caption},
@@ -357,20 +358,62 @@ void TRemoteLink::PublishCaption(int row) {
     Invoke([this, row] { w->PublishCaption(row); });
 }
 
-bool TRemoteLink::AddCaption(const QString&, const QString&, const QString&) {
-    throw RemoteError(409, QStringLiteral("Esta mesa aún no tiene editor de subtítulos"));
+bool TRemoteLink::AddCaption(const QString& speaker, const QString& talk, const QString& details) {
+    // The editor adds the row, as when the operator types it and presses "Add".
+    // While the operator edits a row the button replaces that row instead: refused.
+    if (w->cmdAdd->text() != QStringLiteral("Add"))
+        throw RemoteError(409, QStringLiteral("Se está editando un subtítulo en la mesa; termine "
+                                              "la edición primero"));
+    // What the operator had typed in the editor comes back afterwards.
+    const QString draft[] = {w->txtPonente->text(), w->txtPonencia->text(), w->txtDetalles->text()};
+    const int before = w->lstTextos->RowCount();
+    Invoke([&] {
+        w->txtPonente->setText(speaker);
+        w->txtPonencia->setText(talk);
+        w->txtDetalles->setText(details);
+        try {
+            w->cmdAddClick();
+        } catch (...) {
+            w->txtPonente->setText(draft[0]);
+            w->txtPonencia->setText(draft[1]);
+            w->txtDetalles->setText(draft[2]);
+            throw;
+        }
+        w->txtPonente->setText(draft[0]);
+        w->txtPonencia->setText(draft[1]);
+        w->txtDetalles->setText(draft[2]);
+    });
+    return w->lstTextos->RowCount() > before;
 }
 
-void TRemoteLink::StartCountdown(std::optional<QTime>) {
-    throw RemoteError(409, QStringLiteral("Esta mesa aún no tiene conteo regresivo"));
+bool TRemoteLink::CountdownRunning() const {
+    return w->btnPlayConteo->text() == QStringLiteral("Detener");
+}
+
+void TRemoteLink::StartCountdown(std::optional<QTime> time) {
+    if (CountdownRunning())
+        throw RemoteError(409, QStringLiteral("El conteo ya está en marcha"));
+    Invoke([&] {
+        if (time)
+            w->spnCronoRegresivo->setTime(*time);
+        w->btnPlayConteoClick();
+    });
+    if (!CountdownRunning())
+        throw RemoteError(409, QStringLiteral("El conteo está en 00:00: indique un tiempo"));
 }
 
 void TRemoteLink::StopCountdown() {
-    throw RemoteError(409, QStringLiteral("Esta mesa aún no tiene conteo regresivo"));
+    if (!CountdownRunning())
+        throw RemoteError(409, QStringLiteral("El conteo no está en marcha"));
+    Invoke([&] { w->btnPlayConteoClick(); });
 }
 
-void TRemoteLink::SendMarquee(const QString&) {
-    throw RemoteError(409, QStringLiteral("Esta mesa aún no envía la marquesina"));
+void TRemoteLink::SendMarquee(const QString& text) {
+    // The text becomes the marquee editor's, then it is sent as by its button.
+    Invoke([&] {
+        w->txtMarquesina->setPlainText(text);
+        w->btnSendMarquesinaClick();
+    });
 }
 
 void TRemoteLink::ChooseEffectTab(int tab) {

@@ -4,8 +4,10 @@
 #include "app/TimeAnnouncer.h"
 #include "audio/AudioLayer.h"
 #include "media/MediaFunctions.h"
+#include "media/TIniDocument.h"
 #include "media/TavoriaError.h"
 #include "media/TextFile.h"
+#include "platform/MediaKeys.h"
 #include "player/VlcPlayerUnit.h"
 
 #include <QApplication>
@@ -25,6 +27,7 @@ TfrmMain::TfrmMain(QWidget* parent)
     FormCreate();
     tmrHora->start();
     tmrVumeter->start();
+    StartMediaKeys();
 }
 
 TfrmMain::~TfrmMain() {
@@ -38,25 +41,31 @@ void TfrmMain::FormCreate() {
         // 1. Files dropped from a file manager (setAcceptDrops in the form).
         // 2. Sound-card lists.
         FillSoundCardLists();
+        // config.ini is read once: the list tables and the settings come from it.
+        const TIniDocument ini(QStringLiteral("config.ini"));
         // 3. List tables: the caption page first, then the window's own lists.
         for (TListView* lv : CaptionPageListViews())
-            LoadListTable(lv, QStringLiteral("config.ini"));
+            LoadListTable(lv, ini);
         for (TListView* lv : DirectListViews())
-            LoadListTable(lv, QStringLiteral("config.ini"));
+            LoadListTable(lv, ini);
         // 4. Settings.
-        LoadConfig(QStringLiteral("config.ini"));
+        LoadConfig(ini);
         // 5. NDI detection, or the main sound card (which creates the player).
         SetUpOutputsAtStart();
         // 6. The audio layer on the effects card.
         InitEffectsCard();
     } catch (const std::exception& e) {
-        const QString text = ErrorText(e);
-        std::fprintf(stderr, "tavoria: %s\n", text.toLocal8Bit().constData());
-        try {
-            WriteTextFile(text, QStringLiteral("debug.txt"));
-        } catch (const std::exception& e2) {
-            std::fprintf(stderr, "tavoria: %s\n", ErrorText(e2).toLocal8Bit().constData());
-        }
+        RecordStartUpError(ErrorText(e));
+    }
+}
+
+void TfrmMain::RecordStartUpError(const QString& text) {
+    std::fprintf(stderr, "tavoria: %s\n", text.toLocal8Bit().constData());
+    m_startUpErrors << text;
+    try {
+        WriteTextFile(m_startUpErrors.join(QLatin1Char('\n')), QStringLiteral("debug.txt"));
+    } catch (const std::exception& e2) {
+        std::fprintf(stderr, "tavoria: %s\n", ErrorText(e2).toLocal8Bit().constData());
     }
 }
 
@@ -103,15 +112,25 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
 }
 
 void TfrmMain::FormClose() {
-    SaveConfig(QStringLiteral("config.ini"));
+    // The settings, then the list tables, into one document written once: a reader
+    // (or a crash) never sees a file with only some of them.
+    TIniDocument ini(QStringLiteral("config.ini"));
+    SaveConfig(ini);
     for (TListView* lv : DirectListViews())
-        SaveListTable(lv, QStringLiteral("config.ini"));
+        SaveListTable(lv, ini);
     for (TListView* lv : CaptionPageListViews())
-        SaveListTable(lv, QStringLiteral("config.ini"));
+        SaveListTable(lv, ini);
+    ini.Update();
     // The window is going: no tick may reach the player after it is released.
     tmrHora->stop();
     tmrVumeter->stop();
     tmrRegresivo->stop();
+    if (m_mediaKeys) {
+        // Later: this may run inside the handling of a key.
+        disconnect(m_mediaKeys, nullptr, this, nullptr);
+        m_mediaKeys->deleteLater();
+        m_mediaKeys = nullptr;
+    }
     delete vlcPlayer;
     vlcPlayer = nullptr;
 }
@@ -127,7 +146,7 @@ void TfrmMain::Mensaje(const QString& text, int panel) {
 }
 
 void TfrmMain::barStatusResize() {
-    barStatus->Panel(0)->setFixedWidth(std::max(0, barStatus->width() - 200));
+    barStatus->SetPanel0Width(barStatus->width() - 200);
 }
 
 QList<TListView*> TfrmMain::DirectListViews() const {

@@ -63,6 +63,16 @@ void TfrmMain::vlcPlayerMediaPlayerPaused() {
 
 void TfrmMain::vlcPlayerMediaPlayerStopped() {
     cmdPlayPause->setIcon(imgControls.Icon(1));
+    const TVlcPlayerState state = vlcPlayer->GetState();
+    if (state == vlcPlayer_Opening || state == vlcPlayer_Buffering || state == vlcPlayer_Playing ||
+        state == vlcPlayer_Paused) {
+        // The report of the media that Next stopped, handled once the next media
+        // has started: a seek now would send the new media back to its start (and
+        // its stream back in time). The bar starts again from 0 without seeking.
+        SetProgBar(0, -1);
+        LastTimeMs = 0;
+        return;
+    }
     // With the handler attached: a bar that was elsewhere seeks to 0.
     ProgBar->setValue(0);
 }
@@ -109,15 +119,20 @@ void TfrmMain::vlcPlayerMediaPlayerLengthChanged(qint64 length) {
 }
 
 void TfrmMain::tmrVumeterTimer() {
-    if (MediaKeyDown(MediaKey::NextTrack))
-        cmdNextClick();
-    if (MediaKeyDown(MediaKey::Stop))
-        cmdStopClick();
     CueProgressTick();
 }
 
-void TfrmMain::tmrHoraTimer() {
-    lblHora->setText(QTime::currentTime().toString(QStringLiteral("HH:mm:ss")));
-    WriteTextFile(QTime::currentTime().toString(QStringLiteral("HH:mm:ss")),
-                  OutputPath(txtCurrentSong->text(), QStringLiteral("hora.txt")));
+// The media keys are watched from the start until the window closes. Each press
+// runs its action once; a key held down does not repeat it.
+void TfrmMain::StartMediaKeys() {
+    m_mediaKeys = new MediaKeys(this);
+    connect(m_mediaKeys, &MediaKeys::Pressed, this,
+            [this](MediaKey key) { Guard([&] { MediaKeyPress(key); }); });
+}
+
+void TfrmMain::MediaKeyPress(MediaKey key) {
+    if (key == MediaKey::NextTrack)
+        cmdNextClick();
+    else if (key == MediaKey::Stop)
+        cmdStopClick();
 }

@@ -57,9 +57,11 @@ void TfrmMain::WireHandlers() {
     on(cmdStopOnPlay, &QToolButton::clicked, [this] { cmdStopOnPlayClick(); });
     on(ProgBar, &QSlider::valueChanged, [this] { ProgBarChange(); });
     on(tmrVumeter, &QTimer::timeout, [this] { tmrVumeterTimer(); });
-    on(tmrHora, &QTimer::timeout, [this] { tmrHoraTimer(); });
+    on(tmrHora, &TSecondTimer::timeout, [this] { tmrHoraTimer(); });
     on(lblHora, &TClickLabel::clicked, [this] { lblHoraClick(); });
     WirePlayer();
+    WireCaptions();
+    WireClock();
 
     // Output settings.
     on(volPrincipal, &QSlider::valueChanged, [this] { volPrincipalChange(); });
@@ -99,5 +101,6 @@ void TfrmMain::WirePlayer() {
        [this](qint64 time) { vlcPlayerMediaPlayerTimeChanged(time); });
     on(&TVlcPlayer::OnMediaPlayerLengthChanged,
        [this](qint64 length) { vlcPlayerMediaPlayerLengthChanged(length); });
+    on(&TVlcPlayer::OnPlayerCreated, [this] { vlcPlayerCreated(); });
     // Media changed: the window does nothing with it.
 }

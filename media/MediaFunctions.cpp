@@ -2,6 +2,7 @@
 
 #include "audio/AudioLayer.h"
 #include "media/TIniDocument.h"
+#include "media/TavoriaError.h"
 #include "media/TextFile.h"
 
 #include <QDir>
@@ -65,10 +66,26 @@ double MediaDurationSeconds(const QString& path) {
     return seconds >= 1.0 ? seconds : 0.0;
 }
 
+namespace {
+// Linux file names may hold line breaks; Windows names, and so every stored list,
+// never do. config.ini keeps one cell a line, so such a name is refused.
+bool HasLineBreak(const QString& text) {
+    return text.contains(QLatin1Char('\n')) || text.contains(QLatin1Char('\r'));
+}
+} // namespace
+
 void AddMediaFile(const QString& path, TListView* list) {
     const int ext = MediaExtensionIndex(path);
     if (ext < 0 || !list)
         return;
+    if (HasLineBreak(path)) {
+        QString shown = path;
+        shown.replace(QLatin1Char('\r'), QStringLiteral("\\r"));
+        shown.replace(QLatin1Char('\n'), QStringLiteral("\\n"));
+        throw TavoriaError(
+            QStringLiteral("No se puede añadir \"%1\": el nombre contiene un salto de línea")
+                .arg(shown));
+    }
     const double seconds = ext == 0 ? MediaDurationSeconds(path) : 0.0;
     // The row is complete before it joins the list, which then announces it.
     list->AppendRows({list->MakeRow(
@@ -113,8 +130,17 @@ void AddFolderFiles(const QString& folder, TListView* list) {
             return;
         files.push_back(name);
     });
-    for (const QString& name : files)
-        AddMediaFile(base + name, list);
+    QStringList refused;
+    for (const QString& name : files) {
+        try {
+            AddMediaFile(base + name, list);
+        } catch (const TavoriaError& e) {
+            refused << e.message();
+        }
+    }
+    // The other files are listed; the refused ones are reported together.
+    if (!refused.isEmpty())
+        throw TavoriaError(refused.join(QLatin1Char('\n')));
 }
 
 void ListSubfolders(const QString& folder, QStringList& strings) {
@@ -190,6 +216,11 @@ constexpr int MaxListColumns = 64;
 
 void SaveListTable(TListView* listView, const QString& fileName) {
     TIniDocument ini(fileName);
+    SaveListTable(listView, ini);
+    ini.Update();
+}
+
+void SaveListTable(TListView* listView, TIniDocument& ini) {
     const QString section = listView->objectName();
     const int x = listView->columnCount();
     const int y = listView->RowCount();
@@ -207,11 +238,14 @@ void SaveListTable(TListView* listView, const QString& fileName) {
     }
     ini.WriteInteger(section, QStringLiteral("totalY"), y);
     ini.WriteInteger(section, QStringLiteral("totalX"), x);
-    ini.Update();
 }
 
 void LoadListTable(TListView* listView, const QString& fileName) {
     const TIniDocument ini(fileName);
+    LoadListTable(listView, ini);
+}
+
+void LoadListTable(TListView* listView, const TIniDocument& ini) {
     const QString section = listView->objectName();
     // A hand-edited table cannot make the desk build millions of empty rows: every
     // stored row has at least its "iconindex" key, and no list has more than a few

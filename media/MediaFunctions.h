@@ -1,6 +1,8 @@
 #pragma once
 #include "media/TListView.h"
 
+class TIniDocument;
+
 #include <QString>
 #include <QStringList>
 #include <array>
@@ -25,11 +27,13 @@ QString SecondsText(double seconds);
 double MediaDurationSeconds(const QString& path);
 
 // Appends a media row for a local file, or nothing when its extension is unknown.
-// ".mp3" files are measured with MediaDurationSeconds.
+// ".mp3" files are measured with MediaDurationSeconds. A path holding a line break
+// raises TavoriaError (config.ini could not keep the row).
 void AddMediaFile(const QString& path, TListView* list);
 
 // Appends the media files of folder (regular, readable, writable, not hidden) in
-// the order the file system lists them.
+// the order the file system lists them. Names that AddMediaFile refuses are skipped
+// and reported together in one TavoriaError after the others are added.
 void AddFolderFiles(const QString& folder, TListView* list);
 
 // Appends the names of folder's sub-folders (not those whose names begin with ".")
@@ -55,6 +59,11 @@ QStringList ListMediaEntries(const QString& folder);
 QString TreeNodePath(const QTreeWidgetItem* node);
 
 // List tables: the rows of a list view kept in a section of an INI file named after
-// the list view ("totalX", "totalY", "iconindex<i>", "celda<i><j>").
+// the list view ("totalX", "totalY", "iconindex<i>", "celda<i><j>"). The document
+// forms let one open file serve several tables (the start-up and the close parse
+// and write config.ini once); the file-name forms open, and for a save update, the
+// file themselves.
 void SaveListTable(TListView* listView, const QString& fileName);
+void SaveListTable(TListView* listView, TIniDocument& ini);
 void LoadListTable(TListView* listView, const QString& fileName);
+void LoadListTable(TListView* listView, const TIniDocument& ini);

@@ -8,8 +8,6 @@
 #include <QFileInfo>
 #include <QVarLengthArray>
 #include <limits>
-#include <mutex>
-#include <sys/stat.h>
 
 namespace {
 
@@ -37,71 +35,11 @@ QString Fold(QStringView text) {
 
 } // namespace
 
-// The last document read or written, kept with the identity of its file: the
-// saves of one close (settings, then each list table) and the loads of the
-// start-up each open config.ini again, and only the first of them needs to parse
-// it. Any change to the file (another inode, size, modification or status-change
-// time) makes the entry stale.
-struct TIniDocumentCache {
-    struct Stamp {
-        dev_t dev = 0;
-        ino_t ino = 0;
-        off_t size = -1;
-        timespec mtime{}, ctime{};
-        bool operator==(const Stamp& o) const {
-            return dev == o.dev && ino == o.ino && size == o.size &&
-                   mtime.tv_sec == o.mtime.tv_sec && mtime.tv_nsec == o.mtime.tv_nsec &&
-                   ctime.tv_sec == o.ctime.tv_sec && ctime.tv_nsec == o.ctime.tv_nsec;
-        }
-    };
-    static bool StampOf(const QString& path, Stamp& out) {
-        struct stat st {};
-        if (stat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode))
-            return false;
-        out = Stamp{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
-        return true;
-    }
-    static std::mutex mutex;
-    static QString path;
-    static Stamp stamp;
-    static TIniDocument::Content content;
-    static bool valid;
-
-    static bool Get(const QString& file, TIniDocument::Content& out) {
-        Stamp now;
-        if (!StampOf(file, now))
-            return false;
-        std::lock_guard lock(mutex);
-        if (!valid || path != QFileInfo(file).absoluteFilePath() || !(stamp == now))
-            return false;
-        out = content;
-        return true;
-    }
-    static void Put(const QString& file, const TIniDocument::Content& c) {
-        Stamp now;
-        std::lock_guard lock(mutex);
-        valid = StampOf(file, now);
-        if (!valid)
-            return;
-        path = QFileInfo(file).absoluteFilePath();
-        stamp = now;
-        content = c;
-    }
-};
-std::mutex TIniDocumentCache::mutex;
-QString TIniDocumentCache::path;
-TIniDocumentCache::Stamp TIniDocumentCache::stamp;
-TIniDocument::Content TIniDocumentCache::content;
-bool TIniDocumentCache::valid = false;
-
 TIniDocument::TIniDocument(const QString& fileName) : m_fileName(fileName) {
     QFileInfo info(fileName);
     if (!info.exists())
         return;
-    if (TIniDocumentCache::Get(fileName, m_c))
-        return;
     Parse(ReadTextFile(fileName));
-    TIniDocumentCache::Put(fileName, m_c);
 }
 
 QStringView TIniDocument::Own(const QString& text) {
@@ -290,6 +228,15 @@ bool TIniDocument::ReadBool(const QString& section, const QString& key, bool def
 }
 
 void TIniDocument::WriteString(const QString& section, const QString& key, const QString& value) {
+    // A line break would split the line: the rest of the value would become a line of
+    // its own and everything after it could land in another section.
+    const auto breaksLine = [](const QString& t) {
+        return t.contains(QLatin1Char('\n')) || t.contains(QLatin1Char('\r'));
+    };
+    if (breaksLine(section) || breaksLine(key) || breaksLine(value))
+        throw TavoriaError(
+            QStringLiteral("Un salto de línea no se puede guardar en \"%1\" (sección %2, clave %3)")
+                .arg(QFileInfo(m_fileName).fileName(), section, key));
     const QString foldedSection = Fold(section);
     auto sit = m_c.sectionIndex.constFind(QStringView(foldedSection));
     Section& s = sit != m_c.sectionIndex.constEnd() ? m_c.sections[size_t(*sit)]

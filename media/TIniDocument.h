@@ -21,6 +21,8 @@ public:
     int ReadInteger(const QString& section, const QString& key, int def) const;
     bool ReadBool(const QString& section, const QString& key, bool def) const;
 
+    // A section, key or value holding a line break raises TavoriaError: it could not be
+    // read back and would corrupt the lines after it.
     void WriteString(const QString& section, const QString& key, const QString& value);
     void WriteInteger(const QString& section, const QString& key, int value);
     void WriteBool(const QString& section, const QString& key, bool value);
@@ -73,7 +75,6 @@ private:
         std::vector<Section> sections;
         QHash<QStringView, int> sectionIndex;
     };
-    friend struct TIniDocumentCache;
 
     QString m_fileName;
     Content m_c;

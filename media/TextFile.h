@@ -9,8 +9,23 @@
 // A failure raises TavoriaError naming the path and the system's reason.
 void WriteTextFile(const QString& text, const QString& path);
 
+// How far a replacement goes before it returns.
+enum class FileSync {
+    // Flushed to the disk before the rename: survives a power cut (settings, the
+    // marquee that is read back at start-up).
+    Durable,
+    // Renamed into place without waiting for the disk: readers still see the old or
+    // the new content, never a mix, but a slow disk cannot hold up the caller. For
+    // overlay files that are rewritten often (the clock every second).
+    Transient,
+};
+
+// WriteTextFile with a choice of durability.
+void WriteTextFile(const QString& text, const QString& path, FileSync sync);
+
 // Same replacement for raw bytes (used by the INI document).
 void WriteFileAtomically(const QByteArray& bytes, const QString& path);
+void WriteFileAtomically(const QByteArray& bytes, const QString& path, FileSync sync);
 
 // Reads a whole file as UTF-8 (a byte-order mark is skipped). Raises TavoriaError
 // when the file exists but cannot be read.

@@ -318,6 +318,7 @@ libvlc_media_player_t* TVlcPlayer::GetPlayerHandle() {
                 const unsigned on = FMouseEventsHandler == mehVideoLAN ? 1 : 0;
                 vlc::libvlc_video_set_mouse_input(p_mi, on);
                 vlc::libvlc_video_set_key_input(p_mi, on);
+                emit OnPlayerCreated();
             }
         } else {
             const QString error = instance->Error();
@@ -409,10 +410,15 @@ void TVlcPlayer::Play(TVlcMedia*& media, const QString& audioOutput,
     } else {
         return;
     }
-    // Wait for playback: the counter drops by one per 10 ms sleep.
+    // Wait for playback: the counter drops by one per 10 ms sleep. A media that
+    // failed or already ended will never play: waiting for it would only hold the
+    // window for the whole time-out.
     quint32 counter = audioSetTimeOut;
     for (;;) {
         if (vlc::libvlc_media_player_is_playing(p_mi))
+            break;
+        const libvlc_state_t state = vlc::libvlc_media_player_get_state(p_mi);
+        if (state == libvlc_Error || state == libvlc_Ended)
             break;
         QThread::msleep(10);
         if (counter < 10)

@@ -202,6 +202,9 @@ signals:
     void OnMediaPlayerChapterChanged(int chapter);
     void OnRendererDiscoveredItemAdded(void* item);
     void OnRendererDiscoveredItemDeleted(void* item);
+    // The libVLC media player has just been created (at its first need): settings
+    // that libVLC keeps per player, such as the volume, can be applied from here on.
+    void OnPlayerCreated();
 
     // The overlay's mouse events, raised as the control's own.
     void Click();

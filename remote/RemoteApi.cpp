@@ -181,10 +181,9 @@ QJsonObject RemoteApi::Route(const HttpRequest& request, int& status) {
         const QString speaker = Line(body, QStringLiteral("speaker"), true);
         const QString talk = Line(body, QStringLiteral("talk"), true);
         const QString details = Line(body, QStringLiteral("details"), false);
-        if (speaker.size() < 2 || talk.size() < 2)
-            Fail(400, QStringLiteral("El ponente y la ponencia necesitan al menos 2 caracteres"));
+        // The editor's own rule decides (two characters of speaker and talk).
         if (!m_desk->AddCaption(speaker, talk, details))
-            Fail(409, QStringLiteral("El editor de subtítulos no aceptó el subtítulo"));
+            Fail(400, QStringLiteral("El ponente y la ponencia necesitan al menos 2 caracteres"));
         status = 201;
         return done({{QStringLiteral("number"), m_desk->CaptionCount()}});
     }

@@ -47,7 +47,8 @@ public:
     virtual QJsonArray Captions() = 0;
     virtual int CaptionCount() = 0;
     virtual void PublishCaption(int row) = 0;
-    // Adds a caption through the editor; false when the editor refuses it.
+    // Adds a caption through the editor; false when the editor refuses it (its
+    // two-character rule).
     virtual bool AddCaption(const QString& speaker, const QString& talk,
                             const QString& details) = 0;
 

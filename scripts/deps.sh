@@ -10,7 +10,7 @@ TAVORIA_PACKAGES=(
   libsdl2-dev
   libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
   libxml2-dev
-  libx11-dev libxcb1-dev libxcb-keysyms1-dev
+  libx11-dev libxcb1-dev libxcb-xinput-dev
 )
 TAVORIA_TEST_PACKAGES=(
   xvfb xauth pulseaudio pulseaudio-utils ffmpeg sox espeak-ng xdotool imagemagick

@@ -1,5 +1,6 @@
 #include "media/MediaFunctions.h"
 #include "media/TIniDocument.h"
+#include "media/TavoriaError.h"
 
 #include <QApplication>
 #include <QFile>
@@ -44,6 +45,7 @@ private slots:
     void captionRowsAndHandEditedTables();
     void loadAppendsAndRunsInsertion();
     void absurdTotalsStayBounded();
+    void lineBreakInCellNeverCorruptsTheFile();
 };
 
 void TstListTable::playlistLayoutInOrder() {
@@ -159,6 +161,29 @@ void TstListTable::absurdTotalsStayBounded() {
     // No more rows than the section has keys, and the stored cell is there.
     QVERIFY(pl->RowCount() <= 3);
     QCOMPARE(TListView::SubItem(pl->Row(0), 0), QStringLiteral("a"));
+}
+
+void TstListTable::lineBreakInCellNeverCorruptsTheFile() {
+    // A cell that holds a line break cannot be stored: the save fails with a clear
+    // error and the file keeps its previous content whole.
+    QTemporaryDir dir;
+    const QString ini = dir.filePath(QStringLiteral("config.ini"));
+    TListView* pl = MakeList("lstPlayList", 6, this);
+    AddRow(pl, {"a.mp4", "00:00:00", "/m/a.mp4", "0", ""}, 1);
+    SaveListTable(pl, ini);
+    const QByteArray before = ReadAll(ini);
+    AddRow(pl, {"b\nc.mp4", "00:00:00", "/m/b\n[CONFIG]\nc.mp4", "0", ""}, 1);
+    try {
+        SaveListTable(pl, ini);
+        QFAIL("a line break was written into config.ini");
+    } catch (const TavoriaError& e) {
+        QVERIFY2(e.message().contains(QStringLiteral("salto de línea")), qPrintable(e.message()));
+    }
+    QCOMPARE(ReadAll(ini), before);
+    TListView* back = MakeList("lstPlayList", 6, this);
+    LoadListTable(back, ini);
+    QCOMPARE(back->RowCount(), 1);
+    QCOMPARE(TListView::SubItem(back->Row(0), 2), QStringLiteral("/m/a.mp4"));
 }
 
 QTEST_MAIN(TstListTable)

@@ -15,6 +15,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
+#include <QPushButton>
 #include <QSpinBox>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -59,6 +60,7 @@ private slots:
     void slowHalfOpenAndVanishingClients();
     void floodsLeaveTheDeskPlaying();
     void pushChannelFollowsTheWindow();
+    void editorCountdownAndMarquee();
     void mprisDrivesTheDesk();
     void settingsSectionInConfigIni();
 
@@ -694,6 +696,75 @@ void TstRemote::pushChannelFollowsTheWindow() {
     // A client that goes away is forgotten.
     events.socket.close();
     QTRY_COMPARE_WITH_TIMEOUT(m_w->Remote()->EventClients(), 0, 3000);
+}
+
+void TstRemote::editorCountdownAndMarquee() {
+    const quint16 port = Start();
+    HttpClient c(port);
+    EventClient events(port);
+    QVERIFY(events.WaitConnected());
+
+    // A caption added through the editor; what the operator was typing stays.
+    m_w->txtPonente->setText(QStringLiteral("borrador"));
+    HttpResult r = c.Post(QStringLiteral("/api/captions"),
+                          R"({"speaker":"Ana Pérez","talk":"Apertura","details":"Sala 1"})");
+    QCOMPARE(r.status, 201);
+    QCOMPARE(r.json.value(QStringLiteral("number")).toInt(), 1);
+    QCOMPARE(m_w->lstTextos->RowCount(), 1);
+    QCOMPARE(TListView::SubItem(m_w->lstTextos->Row(0), 0), QStringLiteral("Ana Pérez"));
+    QCOMPARE(TListView::SubItem(m_w->lstTextos->Row(0), 2), QStringLiteral("Sala 1"));
+    QCOMPARE(m_w->txtPonente->text(), QStringLiteral("borrador"));
+    QCOMPARE(
+        c.Get(QStringLiteral("/api/captions")).json.value(QStringLiteral("rows")).toArray().size(),
+        1);
+    // While the operator edits a row the editor is not the remote's.
+    m_w->cmdAdd->setText(QStringLiteral("Edit"));
+    r = c.Post(QStringLiteral("/api/captions"), R"({"speaker":"Otro","talk":"Tema"})");
+    QCOMPARE(r.status, 409);
+    QCOMPARE(m_w->lstTextos->RowCount(), 1);
+    m_w->cmdAdd->setText(QStringLiteral("Add"));
+
+    // The countdown: started with a time, seen on the push channel, refused twice.
+    const int from = int(events.messages.size());
+    const qint64 startedAt = events.clock.elapsed();
+    r = c.Post(QStringLiteral("/api/countdown/start"), R"({"time":"00:03"})");
+    QCOMPARE(r.status, 200);
+    QCOMPARE(m_w->btnPlayConteo->text(), QStringLiteral("Detener"));
+    int at = -1;
+    QTRY_VERIFY_WITH_TIMEOUT((at = events.Find(
+                                  [](const QJsonObject& s) {
+                                      return s.value(QStringLiteral("countdown"))
+                                          .toObject()
+                                          .value(QStringLiteral("running"))
+                                          .toBool();
+                                  },
+                                  from)) >= 0,
+                             3000);
+    qInfo("push: countdown seen %lld ms after the order was sent", events.times[at] - startedAt);
+    QVERIFY(events.times[at] - startedAt <= 300);
+    QCOMPARE(c.Post(QStringLiteral("/api/countdown/start")).status, 409);
+    QTRY_COMPARE_WITH_TIMEOUT(m_w->btnPlayConteo->text(), QStringLiteral("Iniciar"), 8000);
+    QFile conteo(m_work->filePath(QStringLiteral("conteo.txt")));
+    QVERIFY(conteo.open(QIODevice::ReadOnly));
+    QCOMPARE(QString::fromUtf8(conteo.readAll()), m_w->txtMensajeConteo->text());
+    QCOMPARE(c.Post(QStringLiteral("/api/countdown/stop")).status, 409);
+    // At 00:00 the button starts nothing: the order says so.
+    QCOMPARE(c.Post(QStringLiteral("/api/countdown/start")).status, 409);
+    QCOMPARE(c.Post(QStringLiteral("/api/countdown/start"), R"({"time":"10:00"})").status, 200);
+    QCOMPARE(c.Post(QStringLiteral("/api/countdown/stop")).status, 200);
+    QCOMPARE(m_w->btnPlayConteo->text(), QStringLiteral("Iniciar"));
+
+    // The marquee: sent as by its button (file written, settings saved).
+    r = c.Post(QStringLiteral("/api/marquee"), R"({"text":"Línea A\nLínea B"})");
+    QCOMPARE(r.status, 200);
+    QFile marquee(m_work->filePath(QStringLiteral("marquesina.txt")));
+    QVERIFY(marquee.open(QIODevice::ReadOnly));
+    const QString sent = QString::fromUtf8(marquee.readAll());
+    QVERIFY2(sent.startsWith(QStringLiteral("Línea A")) &&
+                 sent.endsWith(QStringLiteral("Línea B")) && !sent.contains(QLatin1Char('\n')),
+             qPrintable(sent));
+    QVERIFY(QFileInfo::exists(m_work->filePath(QStringLiteral("config.ini"))));
+    QCOMPARE(m_w->Errors().Count(), 0);
 }
 
 void TstRemote::mprisDrivesTheDesk() {

@@ -1,0 +1,23 @@
+#pragma once
+#include <QString>
+#include <array>
+
+// The caption list's rules, kept apart from the window so that tests reach them.
+
+// The editor accepts a speaker or a talk title of at least two characters, counted
+// as the operator sees them (an emoji or a letter with a combining accent is one).
+bool CaptionTextLongEnough(const QString& text);
+
+// Widths of the speaker, talk and details columns for a list width pixels wide:
+// a third each, the details 25 pixels less (never below 0).
+std::array<int, 3> CaptionColumnWidths(int width);
+
+// The 0-based caption row a playlist row's link names, or -1 when the link is
+// empty or names no row (0, negative, beyond rowCount). A link that is not a
+// whole number raises TavoriaError.
+int CaptionRowForLink(const QString& link, int rowCount);
+
+// The marquee as it goes into "marquesina.txt": every line break of the editor's
+// text (CR LF, a lone LF, a lone CR, and the Unicode line and paragraph
+// separators) becomes one TAB, so the whole marquee is one line.
+QString MarqueeFileText(const QString& editorText);

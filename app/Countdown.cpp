@@ -1,0 +1,16 @@
+#include "app/Countdown.h"
+
+#include <algorithm>
+
+bool CountdownCanStart(const QTime& picker) {
+    return picker.isValid() && picker.msecsSinceStartOfDay() != 0;
+}
+
+CountdownStep CountdownTick(const QTime& picker) {
+    const int before = picker.isValid() ? picker.msecsSinceStartOfDay() : 0;
+    CountdownStep step;
+    step.remaining = QTime::fromMSecsSinceStartOfDay(std::max(0, before - 1000));
+    step.text = step.remaining.toString(QStringLiteral("mm:ss"));
+    step.finished = step.text == QStringLiteral("00:00");
+    return step;
+}

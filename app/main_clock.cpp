@@ -1,0 +1,90 @@
+// The clock, the countdown and the marquee: the overlay files written every
+// second and the one the operator sends.
+#include "app/CaptionLogic.h"
+#include "app/Countdown.h"
+#include "app/TfrmMain.h"
+#include "media/MediaFunctions.h"
+#include "media/TIniDocument.h"
+#include "media/TextFile.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTextEdit>
+#include <QTimeEdit>
+#include <QToolButton>
+#include <limits>
+
+// The clock and countdown files are rewritten every second and are stale a second
+// later: they are replaced atomically but not flushed to the disk, so a slow disk
+// never holds up the window. The marquee, which is read back at start-up, is.
+
+namespace {
+const QString kStart = QStringLiteral("Iniciar");
+const QString kStop = QStringLiteral("Detener");
+} // namespace
+
+void TfrmMain::WireClock() {
+    auto on = [this](auto* sender, auto signal, auto handler) {
+        connect(sender, signal, this, [this, handler](auto&&...) { Guard([&] { handler(); }); });
+    };
+    txtMensajeConteo->setMaxLength(std::numeric_limits<int>::max());
+    // tmrHora is wired with the transport; the countdown ticks right after it.
+    on(tmrRegresivo, &TSecondTimer::timeout, [this] { tmrRegresivoTimer(); });
+    on(btnPlayConteo, &QPushButton::clicked, [this] { btnPlayConteoClick(); });
+    on(btnSendMarquesina, &QToolButton::clicked, [this] { btnSendMarquesinaClick(); });
+}
+
+void TfrmMain::tmrHoraTimer() {
+    // One reading of the clock for the label and the file, so they never differ.
+    const QString now = ClockText(m_beat->Now());
+    lblHora->setText(now);
+    m_clockFailure.Run([&] {
+        WriteTextFile(now, OutputPath(txtCurrentSong->text(), QStringLiteral("hora.txt")),
+                      FileSync::Transient);
+    });
+}
+
+void TfrmMain::btnPlayConteoClick() {
+    if (btnPlayConteo->text() == kStart) {
+        if (!CountdownCanStart(spnCronoRegresivo->time()))
+            return;
+        // A new run reports its first failure again.
+        m_countdownFailure.Reset();
+        tmrRegresivo->start();
+        btnPlayConteo->setText(kStop);
+    } else {
+        tmrRegresivo->stop();
+        btnPlayConteo->setText(kStart);
+    }
+}
+
+void TfrmMain::tmrRegresivoTimer() {
+    const CountdownStep step = CountdownTick(spnCronoRegresivo->time());
+    spnCronoRegresivo->setTime(step.remaining);
+    // At the end the countdown stops before anything is written, so a failed write
+    // cannot leave it running past zero.
+    if (step.finished) {
+        tmrRegresivo->stop();
+        btnPlayConteo->setText(kStart);
+    }
+    m_countdownFailure.Run([&] {
+        WriteTextFile(step.text, OutputPath(txtCurrentSong->text(), QStringLiteral("conteo.txt")),
+                      FileSync::Transient);
+        if (step.finished)
+            WriteTextFile(txtMensajeConteo->text(),
+                          OutputPath(txtCurrentSong->text(), QStringLiteral("conteo.txt")),
+                          FileSync::Transient);
+    });
+}
+
+void TfrmMain::btnSendMarquesinaClick() {
+    WriteTextFile(MarqueeFileText(txtMarquesina->toPlainText()),
+                  OutputPath(txtCurrentSong->text(), QStringLiteral("marquesina.txt")));
+    // The settings and the lists on the window itself (the caption list lies on a
+    // tab and is not among them), in one write of config.ini.
+    TIniDocument ini(QStringLiteral("config.ini"));
+    SaveConfig(ini);
+    for (TListView* lv : DirectListViews())
+        SaveListTable(lv, ini);
+    ini.Update();
+}

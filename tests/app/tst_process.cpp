@@ -1,0 +1,158 @@
+// The desk as a process: a termination request saves as the close box does, and a
+// kill in the middle of a save never leaves a broken or mixed config.ini, nor
+// stray temporary files.
+#include "media/TIniDocument.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+
+namespace {
+
+QString Program() {
+    return qEnvironmentVariable("TAVORIA_BUILD_DIR") + QStringLiteral("/tavoria");
+}
+
+// A config.ini with a playlist of `rows` rows and only the output folder of the
+// settings: a save by the desk writes every setting, so old and new files are told
+// apart.
+QByteArray OldConfig(int rows, const QString& out) {
+    QByteArray b = "\xEF\xBB\xBF[Other]\r\nkeep=me\r\n\r\n[lstPlayList]\r\n";
+    for (int i = 0; i < rows; ++i) {
+        const QByteArray n = QByteArray::number(i);
+        b += "iconindex" + n + "=1\r\ncelda" + n + "0=clip" + n + ".mp4\r\ncelda" + n +
+             "1=00:00:00\r\ncelda" + n + "2=/media/clip" + n + ".mp4\r\ncelda" + n +
+             "3=0\r\ncelda" + n + "4=\r\n";
+    }
+    b += "totalY=" + QByteArray::number(rows) + "\r\ntotalX=6\r\n\r\n";
+    b += "[CONFIG]\r\nOutTextos=" + out.toUtf8() + "\r\n\r\n";
+    return b;
+}
+
+void Write(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    QCOMPARE(f.write(bytes), bytes.size());
+}
+
+// Starts the desk in folder and waits until its window is up (its clock file appears).
+bool StartDesk(QProcess& p, const QString& folder) {
+    p.setWorkingDirectory(folder);
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(Program(), {});
+    return p.waitForStarted(10000);
+}
+
+const QStringList kConfigKeys{"RootFolder",   "CunhasFolder", "OutTextos",  "SoundMain",
+                              "SoundCue",     "SoundInput",   "SoundHoras", "RepetirDesde",
+                              "EfectosIndex", "VolPrincipal", "VolEfectos", "VolPisador",
+                              "NDIMode",      "UDPMode",      "TOPSubTitle"};
+
+// Sends a signal to the desk only: never to pid 0 (the whole process group).
+void Signal(const QProcess& p, int number) {
+    const qint64 pid = p.processId();
+    if (pid > 0)
+        ::kill(pid_t(pid), number);
+}
+
+} // namespace
+
+class TstProcess : public QObject {
+    Q_OBJECT
+private slots:
+    void terminationSavesLikeTheCloseBox();
+    void killDuringSavesLeavesOldOrNew();
+};
+
+void TstProcess::terminationSavesLikeTheCloseBox() {
+    QTemporaryDir dir;
+    const QString ini = dir.filePath(QStringLiteral("config.ini"));
+    Write(ini, OldConfig(3, dir.path()));
+    QProcess p;
+    QVERIFY(StartDesk(p, dir.path()));
+    QTest::qWait(2500);
+    QCOMPARE(p.state(), QProcess::Running);
+    Signal(p, SIGTERM);
+    QVERIFY2(p.waitForFinished(20000), p.readAll().constData());
+    QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(p.exitCode(), 0);
+    const TIniDocument doc(ini);
+    for (const QString& key : kConfigKeys)
+        QVERIFY2(doc.ValueExists(QStringLiteral("CONFIG"), key), qPrintable(key));
+    QCOMPARE(doc.ReadInteger(QStringLiteral("lstPlayList"), QStringLiteral("totalY"), 0), 3);
+    QCOMPARE(doc.ReadString(QStringLiteral("lstPlayList"), QStringLiteral("celda22"), QString()),
+             QStringLiteral("/media/clip2.mp4"));
+    QCOMPARE(doc.ReadString(QStringLiteral("Other"), QStringLiteral("keep"), QString()),
+             QStringLiteral("me"));
+}
+
+void TstProcess::killDuringSavesLeavesOldOrNew() {
+    // Rounds: TAVORIA_CRASH_ROUNDS (the suite runs a few dozen; 200 by hand).
+    const int rounds = qEnvironmentVariableIsSet("TAVORIA_CRASH_ROUNDS")
+                           ? qEnvironmentVariableIntValue("TAVORIA_CRASH_ROUNDS")
+                           : 30;
+    const int rows = 5000;
+    QTemporaryDir dir;
+    const QString ini = dir.filePath(QStringLiteral("config.ini"));
+    const QByteArray old = OldConfig(rows, dir.path());
+    int sawOld = 0, sawNew = 0;
+    auto* rng = QRandomGenerator::global();
+    for (int round = 0; round < rounds; ++round) {
+        Write(ini, old);
+        QProcess p;
+        QVERIFY(StartDesk(p, dir.path()));
+        // Let it start, ask it to close (it saves), then kill it at a random moment
+        // of the start, the save or the exit.
+        QTest::qWait(int(rng->bounded(400, 1500)));
+        Signal(p, SIGTERM);
+        QTest::qWait(int(rng->bounded(0, 400)));
+        Signal(p, SIGKILL);
+        QVERIFY(p.state() == QProcess::NotRunning || p.waitForFinished(10000));
+
+        const QByteArray bytes = [&] {
+            QFile f(ini);
+            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        }();
+        if (bytes == old) {
+            ++sawOld;
+        } else {
+            // A new file is whole: every setting, every row, the foreign section.
+            const TIniDocument doc(ini);
+            for (const QString& key : kConfigKeys)
+                QVERIFY2(doc.ValueExists(QStringLiteral("CONFIG"), key),
+                         qPrintable(QStringLiteral("round %1: %2 missing").arg(round).arg(key)));
+            QCOMPARE(doc.ReadInteger(QStringLiteral("lstPlayList"), QStringLiteral("totalY"), 0),
+                     rows);
+            QCOMPARE(doc.ReadString(QStringLiteral("lstPlayList"),
+                                    QStringLiteral("celda%1%2").arg(rows - 1).arg(2), QString()),
+                     QStringLiteral("/media/clip%1.mp4").arg(rows - 1));
+            QCOMPARE(doc.ReadString(QStringLiteral("Other"), QStringLiteral("keep"), QString()),
+                     QStringLiteral("me"));
+            QVERIFY(bytes.endsWith("\r\n\r\n"));
+            ++sawNew;
+        }
+        // Nothing else beside it but the desk's own text files.
+        const QStringList entries = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
+        for (const QString& name : entries)
+            QVERIFY2(name == QStringLiteral("config.ini") || name.endsWith(QStringLiteral(".txt")),
+                     qPrintable(QStringLiteral("round %1: stray file %2").arg(round).arg(name)));
+        // The clock file, when there, holds a whole time.
+        QFile clock(dir.filePath(QStringLiteral("hora.txt")));
+        if (clock.open(QIODevice::ReadOnly)) {
+            const QByteArray t = clock.readAll();
+            QVERIFY2(QRegularExpression(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d$"))
+                         .match(QString::fromLatin1(t))
+                         .hasMatch(),
+                     t.constData());
+        }
+    }
+    qInfo("%d rounds: %d left the old file, %d the new one", rounds, sawOld, sawNew);
+}
+
+QTEST_GUILESS_MAIN(TstProcess)
+#include "tst_process.moc"
