@@ -253,6 +253,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
@@ -271,6 +272,7 @@ private:
     void FillSoundCardLists();
     void SetUpOutputsAtStart();
     void InitEffectsCard();
+    void ShowSoundCardFailure();
 
     void SetProgBar(int position, int maximum);
     void WirePlayer();
@@ -280,4 +282,5 @@ private:
     TimeAnnouncer* m_announcer = nullptr;
     bool m_progBarAttached = true;
     bool m_exiting = false;
+    bool m_soundCardFailed = false; // told once the window is on screen
 };
