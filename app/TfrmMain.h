@@ -287,6 +287,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
@@ -307,6 +308,7 @@ private:
     void FillSoundCardLists();
     void SetUpOutputsAtStart();
     void InitEffectsCard();
+    void ShowSoundCardFailure();
 
     void SetProgBar(int position, int maximum);
     void WirePlayer();
@@ -322,4 +324,5 @@ private:
     TClockBeat* m_beat = nullptr;
     TRepeatedFailure m_clockFailure;
     TRepeatedFailure m_countdownFailure;
+    bool m_soundCardFailed = false; // told once the window is on screen
 };
