@@ -13,6 +13,15 @@ QString DeviceIdForName(const QStringList& lines, const QString& name) {
     return QString();
 }
 
+QString DefaultOutputDeviceId(const QStringList& lines) {
+    if (lines.isEmpty())
+        return QString();
+    for (const QString& line : lines)
+        if (line.left(line.indexOf(QLatin1Char('|'))) == QLatin1String("default"))
+            return QStringLiteral("default");
+    return QStringLiteral("@DEFAULT_SINK@");
+}
+
 QString NdiPluginPath(const QString& vlcFolder) {
     QString folder = vlcFolder;
     if (!folder.endsWith(QDir::separator()))

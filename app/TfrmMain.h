@@ -313,6 +313,7 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
@@ -333,6 +334,7 @@ private:
     void FillSoundCardLists();
     void SetUpOutputsAtStart();
     void InitEffectsCard();
+    void ShowSoundCardFailure();
 
     void SetProgBar(int position, int maximum);
     void WirePlayer();
@@ -349,4 +351,5 @@ private:
     TClockBeat* m_beat = nullptr;
     TRepeatedFailure m_clockFailure;
     TRepeatedFailure m_countdownFailure;
+    bool m_soundCardFailed = false; // told once the window is on screen
 };

@@ -21,7 +21,13 @@ QString TfrmMain::VlcDeviceIdForName(const QString& name) {
 void TfrmMain::cboSoundMainChange() {
     if (!vlcPlayer)
         return;
-    vlcPlayer->SetAudioOutputDevice(VlcDeviceIdForName(cboSoundMain->currentText()));
+    // The audio layer's device 1 is "Default": no libVLC line carries that name,
+    // and the empty id would leave a playing sound on the card it is on.
+    const bool systemDefault = cboSoundMain->currentData().toInt() == 1;
+    vlcPlayer->SetAudioOutputDevice(
+        systemDefault
+            ? DefaultOutputDeviceId(vlcPlayer->GetAudioOutputDeviceEnum(true, QStringLiteral("|")))
+            : VlcDeviceIdForName(cboSoundMain->currentText()));
 }
 
 void TfrmMain::chkNDIClick() {

@@ -70,6 +70,9 @@ void TfrmMain::RecordStartUpError(const QString& text) {
 }
 
 void TfrmMain::FillSoundCardLists() {
+    // Each entry carries its device number. "No sound" (0) is in the effects list
+    // only, so there an entry's index is its device number; "On Air" starts with
+    // "Default" (1), and its entry k is device k + 1: entry 1 is the first real card.
     BASS_DEVICEINFO info{};
     for (DWORD n = 0; BASS_GetDeviceInfo(n, &info); ++n) {
         const QString name = QString::fromUtf8(info.name ? info.name : "");
@@ -82,15 +85,39 @@ void TfrmMain::FillSoundCardLists() {
 }
 
 void TfrmMain::InitEffectsCard() {
-    if (!BASS_Init(cboSoundCue->currentIndex(), 44100, 0, nullptr, nullptr)) {
-        // Not modal: the desk opens and runs while the operator reads it.
-        auto* box = new QMessageBox(QMessageBox::Critical, QApplication::applicationName(),
-                                    QStringLiteral("No se pudo cargar la tarjeta de Sonido"),
-                                    QMessageBox::Ok);
-        box->setObjectName(QStringLiteral("SoundCardErrorBox"));
-        box->setAttribute(Qt::WA_DeleteOnClose);
-        box->show();
-    }
+    const int device = cboSoundCue->currentIndex();
+    if (BASS_Init(device, 44100, 0, nullptr, nullptr))
+        return;
+    // A card that is already initialised works: only a card that cannot be used
+    // is reported.
+    BASS_DEVICEINFO info{};
+    if (device >= 0 && BASS_GetDeviceInfo(DWORD(device), &info) && (info.flags & BASS_DEVICE_INIT))
+        return;
+    m_soundCardFailed = true;
+    if (isVisible())
+        ShowSoundCardFailure();
+}
+
+void TfrmMain::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    // After the window is on screen, so that the box is never behind it.
+    if (m_soundCardFailed)
+        QMetaObject::invokeMethod(this, &TfrmMain::ShowSoundCardFailure, Qt::QueuedConnection);
+}
+
+void TfrmMain::ShowSoundCardFailure() {
+    if (!m_soundCardFailed || !isVisible())
+        return;
+    m_soundCardFailed = false;
+    // Owned by the window and modal to it: it stays in front of the desk and goes
+    // with it. open() returns at once, so start-up and the timers run on.
+    auto* box = new QMessageBox(QMessageBox::Critical, QApplication::applicationName(),
+                                QStringLiteral("No se pudo cargar la tarjeta de Sonido"),
+                                QMessageBox::Ok, this);
+    box->setObjectName(QStringLiteral("SoundCardErrorBox"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::WindowModal);
+    box->open();
 }
 
 void TfrmMain::closeEvent(QCloseEvent* event) {

@@ -46,6 +46,9 @@ constexpr size_t kPrefillFrames = 8192; // decoded by ChannelPlay before the str
 constexpr auto kFeederPeriod = std::chrono::milliseconds(20);
 constexpr auto kNullPeriod = std::chrono::milliseconds(10);
 constexpr QWORD kFailure = QWORD(-1);
+// Device 0 is "no sound", device 1 "Default", SDL's playback devices follow.
+constexpr size_t kDefaultDevice = 1;
+constexpr size_t kFirstCard = 2;
 
 // Single-producer single-consumer ring of stereo float frames. The feeder writes;
 // the one mixer the stream is attached to reads.
@@ -132,6 +135,7 @@ struct Device {
     std::string name;
     std::string driver;
     bool enabled = true;
+    bool isDefault = false; // "Default": opened without a name
     // Guarded by the layer's mutex.
     bool initialised = false;
     SDL_AudioDeviceID sdl = 0;
@@ -183,6 +187,7 @@ private:
     Layer();
     void EnsureSdlLocked();
     void RefreshDevicesLocked();
+    static bool HasDefaultCapture();
     std::shared_ptr<Stream> FindLocked(DWORD handle) const;
     void AttachLocked(const std::shared_ptr<Stream>& s);
     void DetachLocked(const std::shared_ptr<Stream>& s);
@@ -200,9 +205,10 @@ private:
     mutable std::mutex mutex_;
     bool sdlTried_ = false;
     bool sdlOk_ = false;
-    std::deque<std::unique_ptr<Device>> devices_; // 0 = no sound; never shrinks
-    std::set<std::string> recordNames_;           // names handed out stay valid
-    std::vector<const std::string*> recordDevices_;
+    std::deque<std::unique_ptr<Device>> devices_;   // 0 = no sound, 1 = default; never shrinks
+    std::set<std::string> recordNames_;             // names handed out stay valid
+    std::vector<const std::string*> recordDevices_; // "Default" first when there is one
+    bool recordDefault_ = false;
     int current_ = -1;
     std::unordered_map<DWORD, std::shared_ptr<Stream>> streams_;
     std::atomic<DWORD> nextHandle_{1};
@@ -279,6 +285,15 @@ void Layer::RefreshDevicesLocked() {
         return;
     const char* driverName = SDL_GetCurrentAudioDriver();
     const std::string driver = driverName ? driverName : "";
+    if (devices_.size() == kFirstCard - 1) {
+        // "Default" is opened without a device name, so it plays on whatever the
+        // sound server's default output is at the time.
+        auto d = std::make_unique<Device>();
+        d->name = "Default";
+        d->driver = driver;
+        d->isDefault = true;
+        devices_.push_back(std::move(d));
+    }
     std::vector<std::string> names;
     const int n = SDL_GetNumAudioDevices(0);
     for (int i = 0; i < n; ++i) {
@@ -289,10 +304,11 @@ void Layer::RefreshDevicesLocked() {
     // Numbers stay stable: a device that went away keeps its number (disabled),
     // a new one is appended.
     std::vector<bool> matched(devices_.size(), false);
-    matched[0] = true;
+    for (size_t k = 0; k < kFirstCard; ++k)
+        matched[k] = true;
     for (const std::string& name : names) {
         bool found = false;
-        for (size_t k = 1; k < devices_.size(); ++k) {
+        for (size_t k = kFirstCard; k < devices_.size(); ++k) {
             if (!matched[k] && devices_[k]->name == name) {
                 matched[k] = true;
                 devices_[k]->enabled = true;
@@ -308,17 +324,31 @@ void Layer::RefreshDevicesLocked() {
             matched.push_back(true);
         }
     }
-    for (size_t k = 1; k < devices_.size(); ++k)
+    for (size_t k = kFirstCard; k < devices_.size(); ++k)
         if (!matched[k])
             devices_[k]->enabled = false;
 
     recordDevices_.clear();
+    recordDefault_ = HasDefaultCapture();
+    if (recordDefault_)
+        recordDevices_.push_back(&*recordNames_.insert("Default").first);
     const int r = SDL_GetNumAudioDevices(1);
     for (int i = 0; i < r; ++i) {
         const char* name = SDL_GetAudioDeviceName(i, 1);
         if (name)
             recordDevices_.push_back(&*recordNames_.insert(name).first);
     }
+}
+
+// Whether SDL can name a default recording device (the sound server has one that
+// SDL lists as a capture device).
+bool Layer::HasDefaultCapture() {
+#if SDL_VERSION_ATLEAST(2, 24, 0)
+    SDL_AudioSpec spec{};
+    return SDL_GetDefaultAudioInfo(nullptr, &spec, 1) == 0;
+#else
+    return false;
+#endif
 }
 
 BOOL Layer::GetDeviceInfo(DWORD device, BASS_DEVICEINFO* info) {
@@ -329,7 +359,8 @@ BOOL Layer::GetDeviceInfo(DWORD device, BASS_DEVICEINFO* info) {
     const Device& d = *devices_[device];
     info->name = d.name.c_str();
     info->driver = d.driver.c_str();
-    info->flags = (d.enabled ? BASS_DEVICE_ENABLED : 0) | (d.initialised ? BASS_DEVICE_INIT : 0);
+    info->flags = (d.enabled ? BASS_DEVICE_ENABLED : 0) | (d.initialised ? BASS_DEVICE_INIT : 0) |
+                  (d.isDefault ? BASS_DEVICE_DEFAULT : 0);
     return 1;
 }
 
@@ -341,7 +372,7 @@ BOOL Layer::RecordGetDeviceInfo(DWORD device, BASS_DEVICEINFO* info) {
     info->name = recordDevices_[device]->c_str();
     const char* driver = SDL_GetCurrentAudioDriver();
     info->driver = recordNames_.insert(driver ? driver : "").first->c_str();
-    info->flags = BASS_DEVICE_ENABLED;
+    info->flags = BASS_DEVICE_ENABLED | (recordDefault_ && device == 0 ? BASS_DEVICE_DEFAULT : 0);
     return 1;
 }
 
@@ -357,8 +388,8 @@ void Layer::StartThreadsLocked() {
 BOOL Layer::Init(int device) {
     std::lock_guard lock(mutex_);
     RefreshDevicesLocked();
-    if (device == -1)
-        device = devices_.size() > 1 ? 1 : 0;
+    if (device == -1) // the system's default output, or no sound without one
+        device = devices_.size() > kDefaultDevice ? int(kDefaultDevice) : 0;
     if (device < 0 || size_t(device) >= devices_.size())
         return 0;
     Device& d = *devices_[device];
@@ -381,7 +412,8 @@ BOOL Layer::Init(int device) {
         want.callback = &Layer::SdlCallback;
         want.userdata = &d;
         SDL_AudioSpec have{};
-        const SDL_AudioDeviceID id = SDL_OpenAudioDevice(d.name.c_str(), 0, &want, &have, 0);
+        const SDL_AudioDeviceID id =
+            SDL_OpenAudioDevice(d.isDefault ? nullptr : d.name.c_str(), 0, &want, &have, 0);
         if (id == 0)
             return 0;
         d.sdl = id;

@@ -3,10 +3,21 @@
 // the length probe and the sound-card lists use, with the meaning their callers
 // rely on. Built on SDL2 (devices, output) and FFmpeg (decoding).
 //
-// Device 0 is the layer's own "no sound" device: a stream on it advances in real
-// time, reports its position and fires its end, but nothing is heard.
-// Devices 1, 2, ... are SDL2's playback devices, named as SDL2 reports them.
-// Recording devices are SDL2's capture devices, numbered from 0.
+// Output devices, numbered as the audio library that the desk's settings were
+// written for numbers them (so "SoundMain" 1 is the first real card and
+// "SoundCue" 1 the system's default in every config.ini):
+// - 0 is the layer's own "no sound" device: a stream on it advances in real time,
+//   reports its position and fires its end, but nothing is heard;
+// - 1 is "Default" (flag BASS_DEVICE_DEFAULT), SDL2's default output: it is opened
+//   without a device name, so it plays on the sound server's default output and
+//   follows it when the server's choice changes; it is listed whenever SDL2's
+//   audio works;
+// - 2, 3, ... are SDL2's playback devices, named as SDL2 reports them (with
+//   PulseAudio, the sinks' descriptions).
+// BASS_Init(-1) initialises "Default" (no sound when SDL2's audio does not work).
+// Recording devices follow the same rule without a "no sound" device: 0 is
+// "Default" when SDL2 names a default capture device, then SDL2's capture devices
+// (the list may be empty).
 //
 // Paths are UTF-8 (the BASS_UNICODE flag is accepted and changes nothing).
 // Every call is thread-safe. End callbacks run on a thread of the layer, never on

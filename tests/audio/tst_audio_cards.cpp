@@ -1,86 +1,19 @@
 // The audio layer on real sound-server devices: the headless session's null
 // sinks "MainOut" and "JingleCard", whose monitors are recorded while a tone plays.
-#include "AudioTestSupport.h"
+#include "MonitorRecorder.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <algorithm>
-#include <cmath>
+using audiotest::LoudSeconds;
+using audiotest::MonitorRecorder;
+using audiotest::PeakRms;
+using audiotest::TypicalLevel;
 
 namespace {
 
-constexpr int kRecordRate = 22050;
-
-// Records a sink's monitor as 16-bit stereo for as long as it lives.
-class MonitorRecorder {
-public:
-    explicit MonitorRecorder(const QString& sink) {
-        process_.start("parec", {"-d", sink + ".monitor", "--format=s16le",
-                                 QStringLiteral("--rate=%1").arg(kRecordRate), "--channels=2",
-                                 "--latency-msec=20"});
-    }
-    bool Started() { return process_.waitForStarted(5000); }
-    // Stops and returns the per-channel RMS of each 50 ms window.
-    QList<std::pair<double, double>> Finish() {
-        process_.terminate();
-        process_.waitForFinished(5000);
-        data_ += process_.readAllStandardOutput();
-        QList<std::pair<double, double>> windows;
-        const auto* s = reinterpret_cast<const qint16*>(data_.constData());
-        const qsizetype frames = data_.size() / 4;
-        const int window = kRecordRate / 20;
-        for (qsizetype at = 0; at + window <= frames; at += window) {
-            double l = 0, r = 0;
-            for (int i = 0; i < window; ++i) {
-                const double a = s[(at + i) * 2] / 32768.0, b = s[(at + i) * 2 + 1] / 32768.0;
-                l += a * a;
-                r += b * b;
-            }
-            windows.append({std::sqrt(l / window), std::sqrt(r / window)});
-        }
-        return windows;
-    }
-    void Pump() { data_ += process_.readAllStandardOutput(); }
-
-private:
-    QProcess process_;
-    QByteArray data_;
-};
-
-double LoudSeconds(const QList<std::pair<double, double>>& windows, double threshold) {
-    return std::count_if(windows.begin(), windows.end(),
-                         [&](const auto& w) { return std::max(w.first, w.second) > threshold; }) /
-           20.0;
-}
-
-double PeakRms(const QList<std::pair<double, double>>& windows) {
-    double peak = 0;
-    for (const auto& w : windows)
-        peak = std::max({peak, w.first, w.second});
-    return peak;
-}
-
-// Middle value of the loud windows of one channel.
-double TypicalLevel(const QList<std::pair<double, double>>& windows, bool left) {
-    QList<double> v;
-    for (const auto& w : windows)
-        if (std::max(w.first, w.second) > 0.02)
-            v << (left ? w.first : w.second);
-    if (v.isEmpty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
 void Wait(int ms, std::initializer_list<MonitorRecorder*> recorders) {
-    audiotest::WaitFor(
-        [&] {
-            for (auto* r : recorders)
-                r->Pump();
-            return false;
-        },
-        ms);
+    audiotest::Record(ms, recorders);
 }
 
 } // namespace
@@ -89,6 +22,10 @@ class TestAudioCards : public QObject {
     Q_OBJECT
 private slots:
     void initTestCase();
+    void cleanupTestCase();
+    void numbering();
+    void defaultFollowsTheServersDefault();
+    void recordingDevices();
     void toneReachesOnlyItsCard();
     void movesToAnotherCardWhilePlaying();
     void level_data();
@@ -98,11 +35,19 @@ private slots:
 private:
     HSTREAM Play(const QString& path, int device, float volume = 1.0f);
     QTemporaryDir dir_;
+    QString micModule_; // a recording device of the sound server's, while the test runs
     int main_ = -1;
     int jingle_ = -1;
 };
 
 void TestAudioCards::initTestCase() {
+    // A recording device, there before the layer first asks SDL for its devices.
+    QByteArray module;
+    if (audiotest::Run(
+            "pactl",
+            {"load-module", "module-null-source", "source_name=mic_in", "description=MicIn"},
+            &module))
+        micModule_ = QString::fromUtf8(module.trimmed());
     main_ = audiotest::DeviceNamed("MainOut");
     jingle_ = audiotest::DeviceNamed("JingleCard");
     if (main_ < 0 || jingle_ < 0)
@@ -114,6 +59,90 @@ void TestAudioCards::initTestCase() {
     QVERIFY(BASS_GetDeviceInfo(DWORD(jingle_), &info));
     QVERIFY(info.flags & BASS_DEVICE_INIT);
     AudioLayer_SetHistoryEnabled(true);
+}
+
+void TestAudioCards::cleanupTestCase() {
+    if (!micModule_.isEmpty())
+        audiotest::Run("pactl", {"unload-module", micModule_});
+    audiotest::Run("pactl", {"set-default-sink", "main_out"});
+}
+
+void TestAudioCards::numbering() {
+    // 0 "No sound", 1 "Default" (the system's default output), then the sound
+    // server's cards in its order: a config.ini's "SoundMain" 1 (entry 1 of "On
+    // Air", device 2) is the first real card, "SoundCue" 1 the system's default.
+    const QList<QByteArray> names{"No sound", "Default", "MainOut", "JingleCard"};
+    for (int d = 0; d < names.size(); ++d) {
+        BASS_DEVICEINFO info{};
+        QVERIFY(BASS_GetDeviceInfo(DWORD(d), &info));
+        QCOMPARE(QByteArray(info.name), names[d]);
+        QVERIFY(info.flags & BASS_DEVICE_ENABLED);
+        QCOMPARE(bool(info.flags & BASS_DEVICE_DEFAULT), d == 1);
+    }
+    QCOMPARE(main_, 2);
+    QCOMPARE(jingle_, 3);
+}
+
+void TestAudioCards::defaultFollowsTheServersDefault() {
+    const QString tone = dir_.filePath("default.mp3");
+    QVERIFY(audiotest::MakeTone(tone, 1.0, 900));
+    // BASS_Init(-1) is the system's default output: device 1.
+    QVERIFY(BASS_Init(-1, 44100, 0, nullptr, nullptr));
+    BASS_DEVICEINFO info{};
+    QVERIFY(BASS_GetDeviceInfo(1, &info));
+    QVERIFY(info.flags & BASS_DEVICE_INIT);
+    QVERIFY(!BASS_Init(1, 44100, 0, nullptr, nullptr));
+    struct Case {
+        const char* defaultSink;
+        const char* heard;
+        const char* silent;
+    };
+    for (const Case& c :
+         {Case{"jingle_out", "jingle_out", "main_out"}, Case{"main_out", "main_out", "jingle_out"},
+          Case{"jingle_out", "jingle_out", "main_out"}}) {
+        QVERIFY(audiotest::Run("pactl", {"set-default-sink", c.defaultSink}));
+        MonitorRecorder heard(c.heard), silent(c.silent);
+        QVERIFY(heard.Started() && silent.Started());
+        Wait(500, {&heard, &silent});
+        const HSTREAM h = Play(tone, 1);
+        QVERIFY(h != 0);
+        QVERIFY(audiotest::WaitFor(
+            [&] {
+                heard.Pump();
+                silent.Pump();
+                return AudioLayer_StreamPath(h).empty();
+            },
+            6000));
+        Wait(300, {&heard, &silent});
+        const auto on = heard.Finish();
+        const auto off = silent.Finish();
+        const QString what = QStringLiteral("default %1: %2 s loud, peak %3 on %4")
+                                 .arg(c.defaultSink)
+                                 .arg(LoudSeconds(on, 0.05))
+                                 .arg(PeakRms(off))
+                                 .arg(c.silent);
+        QVERIFY2(LoudSeconds(on, 0.05) >= 0.8 && LoudSeconds(on, 0.05) <= 1.3, qPrintable(what));
+        QVERIFY2(qAbs(TypicalLevel(on, true) - 0.3536) < 0.03, qPrintable(what));
+        QVERIFY2(PeakRms(off) < 0.001, qPrintable(what));
+    }
+}
+
+void TestAudioCards::recordingDevices() {
+    if (micModule_.isEmpty())
+        QSKIP("cannot add a recording device to the sound server");
+    // The sound server's default recording device comes first as "Default".
+    BASS_DEVICEINFO info{};
+    QVERIFY(BASS_RecordGetDeviceInfo(0, &info));
+    QCOMPARE(QByteArray(info.name), QByteArray("Default"));
+    QVERIFY(info.flags & BASS_DEVICE_DEFAULT);
+    QVERIFY(BASS_RecordGetDeviceInfo(1, &info));
+    QCOMPARE(QByteArray(info.name), QByteArray("MicIn"));
+    QVERIFY(!(info.flags & BASS_DEVICE_DEFAULT));
+    QVERIFY(!BASS_RecordGetDeviceInfo(2, &info));
+    // Without any recording device there is no "Default" either.
+    QVERIFY(audiotest::Run("pactl", {"unload-module", micModule_}));
+    micModule_.clear();
+    QVERIFY(audiotest::WaitFor([&] { return !BASS_RecordGetDeviceInfo(0, &info); }, 5000));
 }
 
 HSTREAM TestAudioCards::Play(const QString& path, int device, float volume) {

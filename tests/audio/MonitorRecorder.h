@@ -1,0 +1,95 @@
+#pragma once
+// Recording what reached a sound card: the headless session's null sinks
+// ("MainOut" = main_out, "JingleCard" = jingle_out) have monitors that parec
+// records; the level is measured over 50 ms windows.
+#include "AudioTestSupport.h"
+
+#include <QList>
+#include <QProcess>
+#include <QString>
+
+#include <algorithm>
+#include <cmath>
+#include <initializer_list>
+#include <utility>
+
+namespace audiotest {
+
+constexpr int kRecordRate = 22050;
+
+// Records a sink's monitor as 16-bit stereo for as long as it lives.
+class MonitorRecorder {
+public:
+    explicit MonitorRecorder(const QString& sink) {
+        process_.start("parec", {"-d", sink + ".monitor", "--format=s16le",
+                                 QStringLiteral("--rate=%1").arg(kRecordRate), "--channels=2",
+                                 "--latency-msec=20"});
+    }
+    bool Started() { return process_.waitForStarted(5000); }
+    // Stops and returns the per-channel RMS of each 50 ms window.
+    QList<std::pair<double, double>> Finish() {
+        process_.terminate();
+        process_.waitForFinished(5000);
+        data_ += process_.readAllStandardOutput();
+        QList<std::pair<double, double>> windows;
+        const auto* s = reinterpret_cast<const qint16*>(data_.constData());
+        const qsizetype frames = data_.size() / 4;
+        const int window = kRecordRate / 20;
+        for (qsizetype at = 0; at + window <= frames; at += window) {
+            double l = 0, r = 0;
+            for (int i = 0; i < window; ++i) {
+                const double a = s[(at + i) * 2] / 32768.0, b = s[(at + i) * 2 + 1] / 32768.0;
+                l += a * a;
+                r += b * b;
+            }
+            windows.append({std::sqrt(l / window), std::sqrt(r / window)});
+        }
+        return windows;
+    }
+    void Pump() { data_ += process_.readAllStandardOutput(); }
+    // Seconds of sound recorded so far (a sink that plays nothing may deliver less
+    // than the time that passed).
+    double Seconds() const { return double(data_.size()) / (4.0 * kRecordRate); }
+
+private:
+    QProcess process_;
+    QByteArray data_;
+};
+
+inline double LoudSeconds(const QList<std::pair<double, double>>& windows, double threshold) {
+    return std::count_if(windows.begin(), windows.end(),
+                         [&](const auto& w) { return std::max(w.first, w.second) > threshold; }) /
+           20.0;
+}
+
+inline double PeakRms(const QList<std::pair<double, double>>& windows) {
+    double peak = 0;
+    for (const auto& w : windows)
+        peak = std::max({peak, w.first, w.second});
+    return peak;
+}
+
+// Middle value of the loud windows of one channel.
+inline double TypicalLevel(const QList<std::pair<double, double>>& windows, bool left) {
+    QList<double> v;
+    for (const auto& w : windows)
+        if (std::max(w.first, w.second) > 0.02)
+            v << (left ? w.first : w.second);
+    if (v.isEmpty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+// Waits ms milliseconds while the recorders keep reading.
+inline void Record(int ms, std::initializer_list<MonitorRecorder*> recorders) {
+    WaitFor(
+        [&] {
+            for (auto* r : recorders)
+                r->Pump();
+            return false;
+        },
+        ms);
+}
+
+} // namespace audiotest
