@@ -19,6 +19,9 @@ RemoteSettings LoadRemoteSettings(const TIniDocument& ini) {
 }
 
 void SaveRemoteSettings(TIniDocument& ini, const RemoteSettings& s) {
+    // A desk that never used the remote control keeps its config.ini as it was.
+    if (!ini.SectionExists(kSection) && s == RemoteSettings())
+        return;
     ini.WriteBool(kSection, QStringLiteral("Enabled"), s.enabled);
     ini.WriteInteger(kSection, QStringLiteral("Port"), s.port);
     ini.WriteString(kSection, QStringLiteral("Bind"), s.bind);

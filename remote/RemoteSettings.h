@@ -18,6 +18,8 @@ struct RemoteSettings {
 // Reads the section; absent or unreadable keys take their defaults, a port
 // outside 1-65535 gives 9020.
 RemoteSettings LoadRemoteSettings(const TIniDocument& ini);
+// Writes the section; when it is absent and the settings are the defaults the
+// document is left as it is.
 void SaveRemoteSettings(TIniDocument& ini, const RemoteSettings& settings);
 
 // The server configuration for the settings; false with a Spanish message when

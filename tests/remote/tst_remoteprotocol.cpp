@@ -253,6 +253,10 @@ void TstRemoteProtocol::settingsRoundTrip() {
         QVERIFY(s.token.isEmpty());
     }
     TIniDocument ini(file);
+    // Defaults are not written into a file that has no such section.
+    ini.Parse(QStringLiteral("[CONFIG]\nA=1"));
+    SaveRemoteSettings(ini, RemoteSettings());
+    QVERIFY(!ini.SectionExists(QStringLiteral("REMOTO")));
     ini.Parse(QStringLiteral("[REMOTO]\nEnabled=1\nPort=70000\nBind=\nToken=a b"));
     RemoteSettings s = LoadRemoteSettings(ini);
     QCOMPARE(s.enabled, true);
