@@ -232,6 +232,21 @@ int TIniDocument::EntryCount(const QString& section) const {
     return s ? int(s->entries.size()) : 0;
 }
 
+QStringList TIniDocument::Keys(const QString& section) const {
+    QStringList keys;
+    const Section* s = FindSection(section);
+    if (!s)
+        return keys;
+    keys.reserve(qsizetype(s->index.size()));
+    for (size_t i = 0; i < s->entries.size(); ++i) {
+        const Entry& e = s->entries[i];
+        // Only the first of repeated keys counts, as ReadString reads it.
+        if (e.hasValue && s->index.value(FoldedName(e.key).view(), -1) == int(i))
+            keys.push_back(e.key.toString());
+    }
+    return keys;
+}
+
 QString TIniDocument::ReadString(const QString& section, const QString& key,
                                  const QString& def) const {
     const Entry* e = FindEntry(section, key);
