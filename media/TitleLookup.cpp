@@ -8,6 +8,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QRegularExpression>
 #include <QStringDecoder>
 #include <QTimer>
 #include <libxml/HTMLparser.h>
@@ -99,6 +100,15 @@ bool KnownEncoding(const QByteArray& name) {
     return true;
 }
 
+// The charset a page declares in a meta element near its start, or empty.
+QByteArray DeclaredCharset(const QByteArray& html) {
+    static const QRegularExpression meta(
+        QStringLiteral("<meta[^>]*charset\\s*=\\s*[\"']?\\s*([A-Za-z0-9_.:-]+)"),
+        QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch m = meta.match(QString::fromLatin1(html.left(4096)));
+    return m.hasMatch() ? m.captured(1).toLatin1() : QByteArray();
+}
+
 QByteArray CharsetOf(const QByteArray& contentType) {
     const QList<QByteArray> parts = contentType.split(';');
     for (qsizetype i = 1; i < parts.size(); ++i) {
@@ -123,20 +133,23 @@ QString TitleFromHtml(const QByteArray& html, const QByteArray& charset) {
         return true;
     }();
     Q_UNUSED(initialised);
+    // The server's word first, then the page's own, then UTF-8 when the bytes are
+    // valid UTF-8, else the code page of most pages that declare nothing.
     QByteArray encoding = charset.trimmed();
-    if (encoding.isEmpty()) {
+    if (encoding.isEmpty() || !KnownEncoding(encoding))
+        encoding = DeclaredCharset(html);
+    if (encoding.isEmpty() || !KnownEncoding(encoding)) {
         QStringDecoder utf8(QStringDecoder::Utf8);
-        (void)utf8.decode(html);
-        if (!utf8.hasError())
-            encoding = "UTF-8";
+        const QString decoded = utf8.decode(html); // the conversion runs here
+        Q_UNUSED(decoded);
+        encoding = !utf8.hasError()                ? QByteArray("UTF-8")
+                   : KnownEncoding("windows-1252") ? QByteArray("windows-1252")
+                                                   : QByteArray("ISO-8859-1");
     }
-    // A name libxml2 does not know is left out: the page's own declaration counts.
-    if (!encoding.isEmpty() && !KnownEncoding(encoding))
-        encoding.clear();
     const int options = HTML_PARSE_RECOVER | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING |
                         HTML_PARSE_NONET | HTML_PARSE_COMPACT;
-    htmlDocPtr doc = htmlReadMemory(html.constData(), int(html.size()), nullptr,
-                                    encoding.isEmpty() ? nullptr : encoding.constData(), options);
+    htmlDocPtr doc =
+        htmlReadMemory(html.constData(), int(html.size()), nullptr, encoding.constData(), options);
     if (!doc)
         return QString();
     QString title;
