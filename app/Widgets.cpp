@@ -30,12 +30,14 @@ TTabStrip::TTabStrip(QWidget* parent)
     m_area->setFrameShape(QFrame::NoFrame);
     m_area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_area->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    m_area->setWidgetResizable(true);
+    // The row is sized here (UpdateScrolling): never narrower than its tabs need.
+    m_area->setWidgetResizable(false);
     m_area->setFocusPolicy(Qt::NoFocus);
     m_area->setWidget(m_row);
     m_area->viewport()->setAutoFillBackground(false);
     m_row->setAutoFillBackground(false);
     m_area->viewport()->installEventFilter(this);
+    m_row->installEventFilter(this);
     for (auto [button, arrow, name, step] :
          {std::tuple{m_left, Qt::LeftArrow, "TabScrollLeft", -1},
           std::tuple{m_right, Qt::RightArrow, "TabScrollRight", 1}}) {
@@ -62,6 +64,7 @@ TTabStrip::~TTabStrip() {
     // The children go after this object's members: nothing may call back into it.
     m_area->horizontalScrollBar()->disconnect(this);
     m_area->viewport()->removeEventFilter(this);
+    m_row->removeEventFilter(this);
 }
 
 void TTabStrip::SetTabs(const QStringList& tabs) {
@@ -160,18 +163,22 @@ void TTabStrip::ScrollBy(int steps) {
 }
 
 void TTabStrip::UpdateScrolling() {
-    const int height = m_row->sizeHint().height();
+    const QSize need = m_row->minimumSizeHint();
+    const int height = std::max(need.height(), 0);
     if (m_area->height() != height || minimumHeight() != height) {
         m_area->setFixedHeight(height);
         setFixedHeight(height);
         m_left->setFixedHeight(height);
         m_right->setFixedHeight(height);
     }
-    const bool scrolls = m_row->minimumSizeHint().width() > width();
+    const bool scrolls = need.width() > width();
     if (scrolls != Scrolls()) {
         m_left->setVisible(scrolls);
         m_right->setVisible(scrolls);
     }
+    const QSize size(std::max(need.width(), m_area->viewport()->width()), height);
+    if (m_row->size() != size)
+        m_row->resize(size);
     const QScrollBar* bar = m_area->horizontalScrollBar();
     m_left->setEnabled(bar->value() > bar->minimum());
     m_right->setEnabled(bar->value() < bar->maximum());
@@ -184,6 +191,11 @@ void TTabStrip::resizeEvent(QResizeEvent* e) {
 }
 
 bool TTabStrip::eventFilter(QObject* watched, QEvent* e) {
+    // The row's layout has just placed its tabs (their text, the bold selected tab).
+    if (watched == m_row && e->type() == QEvent::LayoutRequest) {
+        UpdateScrolling();
+        return false;
+    }
     if (watched == m_area->viewport() && e->type() == QEvent::Wheel) {
         const QPoint delta = static_cast<QWheelEvent*>(e)->angleDelta();
         const int d = delta.y() != 0 ? delta.y() : delta.x();
