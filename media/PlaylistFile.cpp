@@ -7,6 +7,7 @@
 #include "media/TitleLookup.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
@@ -15,6 +16,7 @@
 #include <QTimer>
 #include <QUrl>
 #include <algorithm>
+#include <sys/stat.h>
 
 namespace {
 
@@ -25,6 +27,32 @@ const QString kCount = QStringLiteral("NumberOfEntries");
 // ahead of rows that wait for their titles.
 constexpr int SliceMs = 20;
 constexpr int ReadAhead = 64;
+
+// A regular file (links followed) at path: one stat, without QFileInfo's set-up.
+bool IsFile(const QString& path) {
+    struct stat st {};
+    return !path.isEmpty() && stat(QFile::encodeName(path).constData(), &st) == 0 &&
+           S_ISREG(st.st_mode);
+}
+
+// Shows position on the bar, but not more often than a few times a second: every
+// change of a visible bar repaints it at once.
+class ProgressShown {
+public:
+    explicit ProgressShown(QProgressBar* bar) : m_bar(bar) {}
+    void Show(int position, bool force = false) {
+        if (!m_bar)
+            return;
+        if (force || !m_since.isValid() || m_since.elapsed() >= 50) {
+            m_bar->setValue(position);
+            m_since.start();
+        }
+    }
+
+private:
+    QProgressBar* m_bar;
+    QElapsedTimer m_since;
+};
 
 bool HasLineBreak(const QString& text) {
     return text.contains(QLatin1Char('\n')) || text.contains(QLatin1Char('\r'));
@@ -86,9 +114,9 @@ void SavePlaylistFile(TListView* listView, const QString& fileName, QProgressBar
     TIniDocument ini{QString()};
     SetMaximum(progressBar, n);
     ini.WriteInteger(kSection, kCount, n);
+    ProgressShown progress(progressBar);
     for (int k = 1; k <= n; ++k) {
-        if (progressBar)
-            progressBar->setValue(k);
+        progress.Show(k);
         const QTreeWidgetItem* row = listView->Row(k - 1);
         const QString num = QString::number(k);
         ini.WriteString(kSection, QStringLiteral("Title") + num, TListView::SubItem(row, 0));
@@ -218,7 +246,7 @@ void TPlaylistImport::Step() {
         const QString location = PlaylistEntryLocation(
             m_ini->ReadString(kSection, QStringLiteral("File") + QString::number(k), QString()),
             m_folder);
-        if (QFileInfo(location).isFile())
+        if (IsFile(location))
             m_queue->AddRow(MakeMediaFileRow(location, m_list), k);
         else
             m_queue->AddUrl(location, k);

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QVarLengthArray>
+#include <algorithm>
 #include <limits>
 #include <mutex>
 #include <sys/stat.h>
@@ -237,13 +238,12 @@ QStringList TIniDocument::Keys(const QString& section) const {
     const Section* s = FindSection(section);
     if (!s)
         return keys;
-    keys.reserve(qsizetype(s->index.size()));
-    for (size_t i = 0; i < s->entries.size(); ++i) {
-        const Entry& e = s->entries[i];
-        // Only the first of repeated keys counts, as ReadString reads it.
-        if (e.hasValue && s->index.value(FoldedName(e.key).view(), -1) == int(i))
-            keys.push_back(e.key.toString());
-    }
+    // The index holds the first entry of each key: in file order, each key once.
+    std::vector<int> first(s->index.cbegin(), s->index.cend());
+    std::sort(first.begin(), first.end());
+    keys.reserve(qsizetype(first.size()));
+    for (int i : first)
+        keys.push_back(s->entries[size_t(i)].key.toString());
     return keys;
 }
 
