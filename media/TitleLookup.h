@@ -37,9 +37,10 @@ QUrl TitleLookupUrl(const QString& id);
 
 // The title of an HTML page as libxml2's HTML parser reads it: the text of the
 // first title element with character references decoded and white space collapsed
-// as browsers do; the empty text when the page has none. charset is the one the
-// server declared (may be empty): without one, a body that is valid UTF-8 is read
-// as UTF-8 and any other body as the page itself declares, else as Windows-1252.
+// as browsers do; the empty text when the page has none. The text is decoded by
+// the charset the server declared (charset, may be empty), else by the one the
+// page declares in a meta element, else as UTF-8 when the bytes are valid UTF-8,
+// else as Windows-1252.
 QString TitleFromHtml(const QByteArray& html, const QByteArray& charset = QByteArray());
 
 // One title lookup, made without blocking: Done or Failed is emitted exactly once,

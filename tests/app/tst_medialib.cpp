@@ -18,6 +18,7 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QScrollArea>
 #include <QTemporaryDir>
 #include <QToolButton>
@@ -485,6 +486,16 @@ void TstMediaLib::explorerExpansionAndRebuild() {
     m_w->lstPlayListDragDrop(tree, QPoint(5, 5));
     QCOMPARE(m_w->lstPlayList->RowCount(), 0);
     QCOMPARE(m_w->Errors().Count(), 0);
+    // The picker: a cancel changes nothing, a folder becomes the root.
+    const QString other = m_dir->filePath(QStringLiteral("otra"));
+    QVERIFY(QDir().mkpath(other + QStringLiteral("/dentro")));
+    m_w->PickFolder = [] { return QString(); };
+    QTest::mouseClick(m_w->cmdRootExplorador, Qt::LeftButton);
+    QCOMPARE(m_w->txtRootFolder->text(), root);
+    m_w->PickFolder = [&] { return other; };
+    QTest::mouseClick(m_w->cmdRootExplorador, Qt::LeftButton);
+    QCOMPARE(m_w->ExplorerRoot, other);
+    QCOMPARE(TopLevel(tree), QStringList{"dentro"});
     // An empty root rebuilds from the top folder on a double click.
     m_w->txtRootFolder->setText(QString());
     QTest::mouseDClick(m_w->txtRootFolder, Qt::LeftButton);
