@@ -81,6 +81,11 @@ void TfrmMain::WireHandlers() {
     on(cboSoundCue, &QComboBox::activated, [this] { cboSoundCueChange(); });
     connect(m_cue, &CuePlayer::ProgressMaximumChanged, trkCuePosition, &TSelectionBar::SetMax);
     connect(m_cue, &CuePlayer::ProgressPositionChanged, trkCuePosition, &TSelectionBar::SetSelEnd);
+
+    // Media library.
+    WireUrlEntry();
+    WirePlaylistFiles();
+    WireExplorer();
 }
 
 void TfrmMain::WirePlayer() {
