@@ -7,11 +7,14 @@
 
 #include <QMainWindow>
 #include <QTimer>
+#include <functional>
+#include <memory>
 
 class QAction;
 class QActionGroup;
 class QCheckBox;
 class QComboBox;
+class QFileDialog;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -33,6 +36,8 @@ class CuePlayer;
 class TimeAnnouncer;
 class MediaKeys;
 enum class MediaKey;
+class TPlaylistImport;
+class TRowQueue;
 class TRemoteLink;
 class MprisService;
 class RemoteServer;
@@ -87,6 +92,23 @@ public:
     void cmdRootExploradorClick();
     void SetExplorador(const QString& cRuta, QTreeWidgetItem* Nodo);
     void lstExplorerExpanding(QTreeWidgetItem* Node);
+    void lstExplorerCollapsed(QTreeWidgetItem* Node);
+
+    // Web addresses typed under the playlist: rows join in the order typed, each
+    // when its title is known (the window keeps running meanwhile).
+    void txtAddUrlKeyDown(int key);
+    TRowQueue* UrlRows() const { return m_urlRows; }
+
+    // Playlist files ("Importar Lista", "Exportar Lista"). The import runs in the
+    // event loop; RunningImport is it while it runs, else nullptr.
+    void Abrir1Click();
+    void GuardarComo1Click();
+    TPlaylistImport* RunningImport() const { return m_import; }
+    // The two dialogs as the operator sees them (filter, title, default extension).
+    static std::unique_ptr<QFileDialog> PlaylistFileDialog(QWidget* parent, bool save);
+    // The chosen file of those dialogs, replaceable in tests; the empty text on cancel.
+    std::function<QString()> PickPlaylistToOpen;
+    std::function<QString()> PickPlaylistToSave;
 
     // Playlist.
     void cmdNextClick();
@@ -200,7 +222,7 @@ public:
     QWidget* tabSubtitler;
     TListView* lstTextos;
     QWidget* tabExplorer;
-    QTreeWidget* lstExplorer;
+    TExplorerTree* lstExplorer;
     QWidget* tabNotas;
     QTextEdit* txtMarquesina;
     QTextEdit* txtApuntes;
@@ -339,11 +361,19 @@ private:
     void SetProgBar(int position, int maximum);
     void WirePlayer();
     void StartMediaKeys();
+    void WireUrlEntry();
+    void WirePlaylistFiles();
+    void WireExplorer();
+    // Adds local files at the end of the playlist, showing progress and keeping the
+    // window painted through a long run.
+    void AddFilesToPlayList(const QStringList& paths);
 
     ErrorReporter* m_errors;
     CuePlayer* m_cue = nullptr;
     TimeAnnouncer* m_announcer = nullptr;
     MediaKeys* m_mediaKeys = nullptr;
+    TRowQueue* m_urlRows = nullptr;
+    TPlaylistImport* m_import = nullptr;
     TRemoteLink* m_remote = nullptr;
     bool m_progBarAttached = true;
     bool m_exiting = false;

@@ -1,18 +1,42 @@
 // The explorer tree under the root folder.
 #include "app/TfrmMain.h"
 #include "media/MediaFunctions.h"
+#include "media/TavoriaError.h"
 #include "media/TextFile.h"
 
 #include <QDir>
+#include <QElapsedTimer>
+#include <QEvent>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QPoint>
+#include <QProgressBar>
 #include <QTreeWidget>
 
 namespace {
 constexpr int FolderImage = 10, ExpandedImage = 11, SelectedFolderImage = 9;
 
+// A folder's icon: image 10 (11 when open), image 9 while selected.
+QIcon FolderIcon(const TImageList& images, bool expanded) {
+    QIcon icon;
+    const QSize size(16, 16);
+    icon.addPixmap(images.Icon(expanded ? ExpandedImage : FolderImage).pixmap(size), QIcon::Normal);
+    icon.addPixmap(images.Icon(SelectedFolderImage).pixmap(size), QIcon::Selected);
+    return icon;
+}
+
 } // namespace
+
+void TfrmMain::WireExplorer() {
+    connect(lstExplorer, &QTreeWidget::itemCollapsed, this,
+            [this](QTreeWidgetItem* item) { Guard([&] { lstExplorerCollapsed(item); }); });
+    // A double click on the root field reads the tree again.
+    new TEventHook(txtRootFolder, [this](QEvent* e) {
+        if (e->type() == QEvent::MouseButtonDblClick)
+            Guard([&] { txtRootFolderChange(); });
+        return false;
+    });
+}
 
 void TfrmMain::txtRootFolderChange() {
     ExplorerRoot = txtRootFolder->text();
@@ -24,6 +48,7 @@ void TfrmMain::SetExplorador(const QString& cRuta, QTreeWidgetItem* Nodo) {
     lstExplorer->setUpdatesEnabled(false);
     const QStringList names = ListMediaEntries(cRuta);
     const QString base = OutputPath(cRuta, QString());
+    const QIcon folderIcon = FolderIcon(icons16, false);
     auto add = [&](const QString& name) {
         auto* item = Nodo ? new QTreeWidgetItem(Nodo) : new QTreeWidgetItem(lstExplorer);
         item->setText(0, name);
@@ -33,7 +58,7 @@ void TfrmMain::SetExplorador(const QString& cRuta, QTreeWidgetItem* Nodo) {
         if (!QFileInfo(base + name).isDir())
             continue;
         QTreeWidgetItem* item = add(name);
-        item->setIcon(0, icons16.Icon(FolderImage));
+        item->setIcon(0, folderIcon);
         item->setData(0, Qt::UserRole, true);
         item->setChildIndicatorPolicy(QTreeWidgetItem::ShowIndicator);
     }
@@ -47,14 +72,23 @@ void TfrmMain::SetExplorador(const QString& cRuta, QTreeWidgetItem* Nodo) {
 }
 
 void TfrmMain::lstExplorerExpanding(QTreeWidgetItem* Node) {
-    if (!Node || Node->childCount() > 0)
+    if (!Node)
         return;
+    if (Node->childCount() > 0) {
+        // Read once: opening it again only shows the open folder's image.
+        Node->setIcon(0, FolderIcon(icons16, true));
+        return;
+    }
     SetExplorador(OutputPath(ExplorerRoot, TreeNodePath(Node)), Node);
     Node->setChildIndicatorPolicy(Node->childCount() > 0
                                       ? QTreeWidgetItem::ShowIndicator
                                       : QTreeWidgetItem::DontShowIndicatorWhenChildless);
-    Node->setIcon(0, icons16.Icon(Node->childCount() > 0 ? ExpandedImage : FolderImage));
-    Q_UNUSED(SelectedFolderImage);
+    Node->setIcon(0, FolderIcon(icons16, Node->childCount() > 0));
+}
+
+void TfrmMain::lstExplorerCollapsed(QTreeWidgetItem* Node) {
+    if (Node && Node->data(0, Qt::UserRole).toBool())
+        Node->setIcon(0, FolderIcon(icons16, false));
 }
 
 void TfrmMain::cmdRootExploradorClick() {
@@ -75,12 +109,12 @@ void TfrmMain::lstPlayListDragDrop(QObject* Source, QPoint point) {
         return;
     }
     if (Source == lstExplorer) {
-        // Files of the tree go to the end of the playlist; folders are skipped.
-        for (QTreeWidgetItem* node : lstExplorer->selectedItems()) {
-            const QString path = OutputPath(ExplorerRoot, TreeNodePath(node));
-            if (QFileInfo(path).isFile())
-                AddMediaFile(path, lstPlayList);
-        }
+        // Files of the tree go to the end of the playlist in the order they were
+        // selected; folders, and files gone from the disk, are skipped.
+        QStringList paths;
+        for (QTreeWidgetItem* node : lstExplorer->SelectionOrder())
+            paths.push_back(OutputPath(ExplorerRoot, TreeNodePath(node)));
+        AddFilesToPlayList(paths);
         return;
     }
     if (Source == lstPlayList) {
@@ -106,4 +140,41 @@ void TfrmMain::lstPlayListDragDrop(QObject* Source, QPoint point) {
             ++from;
         lstPlayList->DeleteItem(from);
     }
+}
+
+void TfrmMain::AddFilesToPlayList(const QStringList& paths) {
+    // Every ".mp3" file is measured in full before its row is added: a long run
+    // shows its progress and repaints the window now and then (painting only: no
+    // input is handled in the middle of the drop). The bar belongs to an import
+    // while one runs.
+    QProgressBar* bar = m_import || paths.size() < 2 ? nullptr : progreso;
+    struct ResetBar {
+        QProgressBar* bar;
+        ~ResetBar() {
+            if (bar)
+                bar->setValue(0);
+        }
+    } reset{bar};
+    if (bar)
+        bar->setRange(0, int(paths.size()));
+    QElapsedTimer sincePaint;
+    sincePaint.start();
+    QStringList refused;
+    for (qsizetype i = 0; i < paths.size(); ++i) {
+        try {
+            if (QFileInfo(paths[i]).isFile())
+                AddMediaFile(paths[i], lstPlayList);
+        } catch (const TavoriaError& e) {
+            refused << e.message(); // the rest of the run still goes in
+        }
+        if (sincePaint.elapsed() >= 250 && isVisible()) {
+            if (bar)
+                bar->setValue(int(i + 1));
+            lstPlayList->viewport()->repaint();
+            barStatus->repaint();
+            sincePaint.restart();
+        }
+    }
+    if (!refused.isEmpty())
+        throw TavoriaError(refused.join(QLatin1Char('\n')));
 }

@@ -216,7 +216,7 @@ QWidget* TfrmMain::BuildLeftColumn(QWidget* parent) {
     tabExplorer = Named(new QWidget(), "tabExplorer");
     auto* ve = new QVBoxLayout(tabExplorer);
     ve->setContentsMargins(2, 2, 2, 2);
-    lstExplorer = Named(new QTreeWidget(tabExplorer), "lstExplorer");
+    lstExplorer = Named(new TExplorerTree(tabExplorer), "lstExplorer");
     lstExplorer->setHeaderHidden(true);
     lstExplorer->setIndentation(17);
     lstExplorer->setSelectionMode(QAbstractItemView::ExtendedSelection);

@@ -88,27 +88,8 @@ void TfrmMain::Nuevo1Click() {
 
 void TfrmMain::SoltarFichero(const QStringList& paths) {
     // Rows go to the end in the order of the drop; folders and other types add
-    // nothing. Every ".mp3" file is measured in full before its row is added, so a
-    // long drop repaints the window now and then (painting only: no input is
-    // handled in the middle of the drop).
-    QElapsedTimer sincePaint;
-    sincePaint.start();
-    QStringList refused;
-    for (const QString& path : paths) {
-        try {
-            if (QFileInfo(path).isFile())
-                AddMediaFile(path, lstPlayList);
-        } catch (const TavoriaError& e) {
-            refused << e.message(); // the rest of the drop still goes in
-        }
-        if (sincePaint.elapsed() >= 250 && isVisible()) {
-            lstPlayList->viewport()->repaint();
-            barStatus->repaint();
-            sincePaint.restart();
-        }
-    }
-    if (!refused.isEmpty())
-        throw TavoriaError(refused.join(QLatin1Char('\n')));
+    // nothing.
+    AddFilesToPlayList(paths);
 }
 
 namespace {

@@ -82,6 +82,11 @@ void TfrmMain::WireHandlers() {
     connect(m_cue, &CuePlayer::ProgressMaximumChanged, trkCuePosition, &TSelectionBar::SetMax);
     connect(m_cue, &CuePlayer::ProgressPositionChanged, trkCuePosition, &TSelectionBar::SetSelEnd);
 
+    // Media library.
+    WireUrlEntry();
+    WirePlaylistFiles();
+    WireExplorer();
+
     // Remote control.
     WireRemote();
 }

@@ -5,6 +5,7 @@
 #include "media/TavoriaError.h"
 #include "media/TextFile.h"
 
+#include <QCollator>
 #include <QDir>
 #include <QFileInfo>
 #include <QLocale>
@@ -74,10 +75,10 @@ bool HasLineBreak(const QString& text) {
 }
 } // namespace
 
-void AddMediaFile(const QString& path, TListView* list) {
+QTreeWidgetItem* MakeMediaFileRow(const QString& path, const TListView* list) {
     const int ext = MediaExtensionIndex(path);
     if (ext < 0 || !list)
-        return;
+        return nullptr;
     if (HasLineBreak(path)) {
         QString shown = path;
         shown.replace(QLatin1Char('\r'), QStringLiteral("\\r"));
@@ -87,31 +88,64 @@ void AddMediaFile(const QString& path, TListView* list) {
                 .arg(shown));
     }
     const double seconds = ext == 0 ? MediaDurationSeconds(path) : 0.0;
-    // The row is complete before it joins the list, which then announces it.
-    list->AppendRows({list->MakeRow(
+    return list->MakeRow(
         {QFileInfo(path).fileName(), SecondsToHms(seconds), path, SecondsText(seconds), QString()},
-        ext)});
+        ext);
+}
+
+void AddMediaFile(const QString& path, TListView* list) {
+    // The row is complete before it joins the list, which then announces it.
+    if (QTreeWidgetItem* row = MakeMediaFileRow(path, list))
+        list->AppendRows({row});
+}
+
+void SortByName(QStringList& names) {
+    // Windows lists a folder in this order whatever the file system keeps; a fixed
+    // collation keeps the order the same on every desk (the C locale would turn
+    // numeric mode off).
+    QCollator collator{QLocale(QLocale::Spanish, QLocale::Spain)};
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    collator.setNumericMode(true);
+    std::vector<std::pair<QCollatorSortKey, qsizetype>> keys;
+    keys.reserve(size_t(names.size()));
+    for (qsizetype i = 0; i < names.size(); ++i)
+        keys.emplace_back(collator.sortKey(names[i]), i);
+    std::sort(keys.begin(), keys.end(), [&](const auto& a, const auto& b) {
+        const int c = a.first.compare(b.first);
+        // Names equal to the collation ("a", "A") keep one fixed order too.
+        return c != 0 ? c < 0 : names[a.second] < names[b.second];
+    });
+    QStringList sorted;
+    sorted.reserve(names.size());
+    for (const auto& k : keys)
+        sorted.push_back(names[k.second]);
+    names = std::move(sorted);
 }
 
 namespace {
 
-// Lists a folder in the file system's own order (readdir), calling f(name, stat).
+// Lists a folder in name order (SortByName), calling f(name, stat, full path).
 template <typename F> void ListFolder(const QString& folder, F f) {
     const QByteArray native = QFile::encodeName(folder);
     DIR* dir = opendir(native.constData());
     if (!dir)
         return;
+    QStringList names;
     while (dirent* entry = readdir(dir)) {
         const QByteArray name(entry->d_name);
         if (name == "." || name == "..")
             continue;
-        struct stat st {};
-        const QByteArray full = native + '/' + name;
-        if (stat(full.constData(), &st) != 0)
-            continue;
-        f(QFile::decodeName(name), st, full);
+        names.push_back(QFile::decodeName(name));
     }
     closedir(dir);
+    SortByName(names);
+    for (const QString& name : names) {
+        struct stat st {};
+        const QByteArray full = native + '/' + QFile::encodeName(name);
+        if (stat(full.constData(), &st) != 0)
+            continue;
+        f(name, st, full);
+    }
 }
 
 } // namespace

@@ -30,14 +30,22 @@ double MediaDurationSeconds(const QString& path);
 // ".mp3" files are measured with MediaDurationSeconds. A path holding a line break
 // raises TavoriaError (config.ini could not keep the row).
 void AddMediaFile(const QString& path, TListView* list);
+// The row AddMediaFile appends, detached (for AppendRows); nullptr when the
+// extension is unknown.
+QTreeWidgetItem* MakeMediaFileRow(const QString& path, const TListView* list);
+
+// Sorts names in the order Windows lists a folder: letter case ignored, runs of
+// digits compared by value ("clip 2" before "clip 10"). Every folder listing of the
+// desk comes in this order.
+void SortByName(QStringList& names);
 
 // Appends the media files of folder (regular, readable, writable, not hidden) in
-// the order the file system lists them. Names that AddMediaFile refuses are skipped
-// and reported together in one TavoriaError after the others are added.
+// name order. Names that AddMediaFile refuses are skipped and reported together in
+// one TavoriaError after the others are added.
 void AddFolderFiles(const QString& folder, TListView* list);
 
 // Appends the names of folder's sub-folders (not those whose names begin with ".")
-// in the order the file system lists them; a missing folder adds nothing.
+// in name order; a missing folder adds nothing.
 void ListSubfolders(const QString& folder, QStringList& strings);
 
 // The sub-folder of folder named name, found ignoring letter case (the exact
@@ -51,7 +59,7 @@ QString DequotedString(const QString& text);
 
 // Names of a folder's entries that the explorer tree shows: sub-folders whose
 // names do not begin with "." and files of a known media type, not hidden by the
-// file system, in listing order.
+// file system, in name order.
 QStringList ListMediaEntries(const QString& folder);
 
 // The path of a tree node below the tree's root: the texts of its ancestors and

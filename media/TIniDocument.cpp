@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QVarLengthArray>
+#include <algorithm>
 #include <limits>
 
 namespace {
@@ -168,6 +169,20 @@ bool TIniDocument::ValueExists(const QString& section, const QString& key) const
 int TIniDocument::EntryCount(const QString& section) const {
     const Section* s = FindSection(section);
     return s ? int(s->entries.size()) : 0;
+}
+
+QStringList TIniDocument::Keys(const QString& section) const {
+    QStringList keys;
+    const Section* s = FindSection(section);
+    if (!s)
+        return keys;
+    // The index holds the first entry of each key: in file order, each key once.
+    std::vector<int> first(s->index.cbegin(), s->index.cend());
+    std::sort(first.begin(), first.end());
+    keys.reserve(qsizetype(first.size()));
+    for (int i : first)
+        keys.push_back(s->entries[size_t(i)].key.toString());
+    return keys;
 }
 
 QString TIniDocument::ReadString(const QString& section, const QString& key,

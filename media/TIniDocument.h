@@ -1,6 +1,7 @@
 #pragma once
 #include <QHash>
 #include <QString>
+#include <QStringList>
 #include <deque>
 #include <vector>
 
@@ -31,6 +32,8 @@ public:
     bool ValueExists(const QString& section, const QString& key) const;
     // Number of entries of a section (0 when absent).
     int EntryCount(const QString& section) const;
+    // The keys of a section as written, in file order (each key once).
+    QStringList Keys(const QString& section) const;
 
     // Replaces the file atomically with the document; raises TavoriaError on failure.
     void Update() const;

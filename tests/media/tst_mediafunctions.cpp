@@ -38,6 +38,7 @@ private slots:
     void lineBreakNamesAreRefused();
     void addMediaFileMeasuresMp3();
     void folderListings();
+    void nameOrder();
 };
 
 void TstMediaFunctions::secondsToHms_data() {
@@ -226,6 +227,49 @@ void TstMediaFunctions::folderListings() {
     QCOMPARE(FindSubfolderIgnoringCase(root, QStringLiteral("time")),
              root + QStringLiteral("/Time"));
     QCOMPARE(FindSubfolderIgnoringCase(root, QStringLiteral("Efx")), root + QStringLiteral("/Efx"));
+}
+
+void TstMediaFunctions::nameOrder() {
+    // As Windows lists a folder: letter case ignored, numbers by value, accents
+    // after the plain letter; whatever order the file system keeps.
+    const QStringList sorted{"_intro", "2 Jingles", "10 Noticias",  "Árbol",
+                             "b",      "Clip 1",    "clip 2",       "clip 10",
+                             "Ñandú",  "Risas",     "Transiciones", "Vacía"};
+    QStringList scrambled{"Transiciones", "clip 10", "Risas",  "Ñandú",       "Clip 1", "2 Jingles",
+                          "Vacía",        "b",       "_intro", "10 Noticias", "clip 2", "Árbol"};
+    SortByName(scrambled);
+    QCOMPARE(scrambled, sorted);
+    // Names equal but for letter case keep one fixed order.
+    QStringList twins{"a.mp4", "A.mp4"}, twins2{"A.mp4", "a.mp4"};
+    SortByName(twins);
+    SortByName(twins2);
+    QCOMPARE(twins, twins2);
+
+    // Every listing comes in that order: the effects tabs and the voices
+    // (ListSubfolders), the effects list (AddFolderFiles), the explorer
+    // (ListMediaEntries).
+    QTemporaryDir dir;
+    const QString root = dir.path();
+    for (const QString& name : scrambled)
+        QVERIFY(QDir(root).mkpath(QStringLiteral("dirs/") + name));
+    QStringList files;
+    for (const QString& name : scrambled)
+        files << name + QStringLiteral(".mp4");
+    std::reverse(files.begin(), files.end());
+    QVERIFY(QDir(root).mkpath(QStringLiteral("files")));
+    for (const QString& name : files)
+        Touch(root + QStringLiteral("/files/") + name);
+    QStringList subs;
+    ListSubfolders(root + QStringLiteral("/dirs"), subs);
+    QCOMPARE(subs, sorted);
+    TListView lv;
+    lv.setColumnCount(6);
+    AddFolderFiles(root + QStringLiteral("/files"), &lv);
+    QStringList expectedFiles;
+    for (const QString& name : sorted)
+        expectedFiles << name + QStringLiteral(".mp4");
+    QCOMPARE(Names(&lv), expectedFiles);
+    QCOMPARE(ListMediaEntries(root + QStringLiteral("/files")), expectedFiles);
 }
 
 QTEST_MAIN(TstMediaFunctions)
