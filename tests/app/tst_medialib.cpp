@@ -5,6 +5,7 @@
 #include "app/TfrmMain.h"
 #include "media/MediaFunctions.h"
 #include "media/PlaylistFile.h"
+#include "media/TavoriaError.h"
 #include "media/TitleLookup.h"
 
 #include <QAction>
@@ -427,10 +428,17 @@ void TstMediaLib::explorerListingAndImages() {
     tree->clearSelection();
     for (const char* f : {"con espacio.mov", "ñu.mkv", "línea\nnueva.webm"})
         Node(tree, QString::fromUtf8(f))->setSelected(true);
-    m_w->lstPlayListDragDrop(tree, QPoint(5, 5));
+    // The name with a line feed is shown in the tree but cannot join the playlist
+    // (config.ini keeps one cell a line): the others go in, one error names it.
+    QString refused;
+    try {
+        m_w->lstPlayListDragDrop(tree, QPoint(5, 5));
+    } catch (const TavoriaError& e) {
+        refused = e.message();
+    }
+    QVERIFY2(refused.contains(QStringLiteral("salto de línea")), qPrintable(refused));
     QCOMPARE(Column(m_w->lstPlayList, 2),
-             (QStringList{root + "/con espacio.mov", root + QString::fromUtf8("/ñu.mkv"),
-                          root + QString::fromUtf8("/línea\nnueva.webm")}));
+             (QStringList{root + "/con espacio.mov", root + QString::fromUtf8("/ñu.mkv")}));
 }
 
 void TstMediaLib::explorerExpansionAndRebuild() {

@@ -241,13 +241,16 @@ void TstRemote::captionsAndEffectsThroughTheApi() {
 
     // A publication that cannot be written: the operator sees it in the error box,
     // the client gets the same message with 500.
-    m_w->txtCurrentSong->setText(m_work->filePath(QStringLiteral("no/such/folder")));
+    // (A folder where "ponente.txt" should go: the clock's own file still works.)
+    QVERIFY(QFile::remove(m_work->filePath(QStringLiteral("ponente.txt"))));
+    QVERIFY(QDir(m_work->path()).mkdir(QStringLiteral("ponente.txt")));
+    m_w->Errors().ResetForTests();
     r = c.Post(QStringLiteral("/api/captions/1/publish"));
     QCOMPARE(r.status, 500);
     QVERIFY(!r.Error().isEmpty());
     QCOMPARE(m_w->Errors().Count(), 1);
     QCOMPARE(m_w->Errors().LastText(), r.Error());
-    m_w->txtCurrentSong->setText(m_work->path());
+    QVERIFY(QDir(m_work->path()).rmdir(QStringLiteral("ponente.txt")));
 
     // Effects: tabs, rows, playing by tab and row, by file name, and stopping.
     r = c.Get(QStringLiteral("/api/effects"));
