@@ -4,10 +4,17 @@
 // session (scripts/headless.sh):
 //
 //   soak_bench [--minutes 30] [--clips 100] [--clip-seconds 6] [--poll URL]
+//              [--sample-seconds N] [--trim-each-row]
 //
 // Prints the rows played and whether they came in order, the longest wait between
 // two rows, the effects started, and resident memory, open files and threads at the
-// end of the first loop and at the end.
+// end of the first loop and at the end; memory growth is measured from the end of the
+// first loop to the end of the last. Beside resident memory (and its anonymous, file
+// and shared parts) it prints the heap that the allocator hands out (in use) and the
+// heap it holds from the system: a leak grows the first, fragmentation only the
+// second. A line with these figures follows every loop, and every N seconds with
+// --sample-seconds. --trim-each-row returns the allocator's free memory to the system
+// (malloc_trim) as each row starts, to compare, and prints the longest trim.
 #include "app/TfrmMain.h"
 
 #include <QApplication>
@@ -23,6 +30,7 @@
 #include <QTreeWidget>
 
 #include <cstdio>
+#include <malloc.h>
 #include <unistd.h>
 
 namespace {
@@ -40,15 +48,68 @@ int Entries(const QString& folder) {
         QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System).size());
 }
 
+// The resident parts from /proc/self/status: anonymous memory (heaps, stacks),
+// pages of mapped files (code of the libraries and plugins), shared memory.
+void ResidentParts(long& anonKiB, long& fileKiB, long& shmemKiB) {
+    QFile f(QStringLiteral("/proc/self/status"));
+    if (!f.open(QIODevice::ReadOnly))
+        return;
+    for (const QByteArray& line : f.readAll().split('\n')) {
+        const QList<QByteArray> v = line.simplified().split(' ');
+        if (v.size() < 2)
+            continue;
+        if (v[0] == "RssAnon:")
+            anonKiB = v[1].toLong();
+        else if (v[0] == "RssFile:")
+            fileKiB = v[1].toLong();
+        else if (v[0] == "RssShmem:")
+            shmemKiB = v[1].toLong();
+    }
+}
+
 struct Sample {
     long rssKiB = 0;
+    long anonKiB = 0, fileKiB = 0, shmemKiB = 0;
     int fds = 0;
     int threads = 0;
+    long heapInUseKiB = 0; // handed out by malloc (all arenas and mapped blocks)
+    long heapHeldKiB = 0;  // taken from the system by malloc
 };
 
 Sample Take() {
-    return {ResidentKiB(), Entries(QStringLiteral("/proc/self/fd")),
-            Entries(QStringLiteral("/proc/self/task"))};
+    Sample s;
+    s.rssKiB = ResidentKiB();
+    ResidentParts(s.anonKiB, s.fileKiB, s.shmemKiB);
+    s.fds = Entries(QStringLiteral("/proc/self/fd"));
+    s.threads = Entries(QStringLiteral("/proc/self/task"));
+    const struct mallinfo2 mi = mallinfo2();
+    s.heapInUseKiB = long((mi.uordblks + mi.hblkhd) / 1024);
+    s.heapHeldKiB = long((mi.arena + mi.hblkhd) / 1024);
+    return s;
+}
+
+void Print(const char* what, const Sample& s) {
+    std::printf("  %s: resident %ld KiB (anonymous %ld, files %ld, shared %ld), heap in use %ld "
+                "KiB, heap held %ld KiB, %d files, %d threads\n",
+                what, s.rssKiB, s.anonKiB, s.fileKiB, s.shmemKiB, s.heapInUseKiB, s.heapHeldKiB,
+                s.fds, s.threads);
+    std::fflush(stdout);
+}
+
+// User and system CPU time of the process so far, in seconds.
+double CpuSeconds() {
+    QFile f(QStringLiteral("/proc/self/stat"));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1.0;
+    const QByteArray stat = f.readAll();
+    // The fields after the command name (which may hold spaces) start at its ')'.
+    const QList<QByteArray> v = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+    return double(v.value(11).toLongLong() + v.value(12).toLongLong()) /
+           double(sysconf(_SC_CLK_TCK));
+}
+
+double Growth(long from, long to) {
+    return from > 0 ? 100.0 * double(to - from) / double(from) : 0.0;
 }
 
 bool Ffmpeg(const QStringList& args) {
@@ -60,7 +121,9 @@ bool Ffmpeg(const QStringList& args) {
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    int minutes = 30, clips = 100, clipSeconds = 6;
+    int minutes = 30, clips = 100, clipSeconds = 6, sampleSeconds = 0;
+    bool trim = false;
+    qint64 longestTrimUs = 0;
     QString pollUrl;
     const QStringList args = app.arguments();
     for (int i = 1; i + 1 < args.size(); ++i) {
@@ -72,6 +135,12 @@ int main(int argc, char** argv) {
             clipSeconds = args[i + 1].toInt();
         else if (args[i] == QStringLiteral("--poll"))
             pollUrl = args[i + 1];
+        else if (args[i] == QStringLiteral("--sample-seconds"))
+            sampleSeconds = args[i + 1].toInt();
+    }
+    for (const QString& arg : args) {
+        if (arg == QStringLiteral("--trim-each-row"))
+            trim = true;
     }
 
     QTemporaryDir work;
@@ -122,7 +191,7 @@ int main(int argc, char** argv) {
     int last = -1;
     qint64 longestGapMs = 0;
     QElapsedTimer sinceRow, total;
-    Sample afterFirstLoop, start = Take();
+    Sample afterFirstLoop, afterLastLoop, start = Take();
     bool haveFirstLoop = false;
 
     QTimer watch;
@@ -136,13 +205,24 @@ int main(int argc, char** argv) {
         }
         sinceRow.restart();
         last = w.CurrentIndex;
+        if (trim) {
+            QElapsedTimer t;
+            t.start();
+            malloc_trim(0);
+            longestTrimUs = std::max(longestTrimUs, t.nsecsElapsed() / 1000);
+        }
         ++played;
         if (last == 0 && played > 1) {
             ++loops;
+            afterLastLoop = Take();
             if (!haveFirstLoop) {
-                afterFirstLoop = Take();
+                afterFirstLoop = afterLastLoop;
                 haveFirstLoop = true;
             }
+            Print(qPrintable(QStringLiteral("loop %1 done at %2 min")
+                                 .arg(loops)
+                                 .arg(total.elapsed() / 60000.0, 0, 'f', 1)),
+                  afterLastLoop);
         }
     });
     watch.start(50);
@@ -172,6 +252,17 @@ int main(int argc, char** argv) {
         poll.start(1000);
     }
 
+    QTimer sample;
+    if (sampleSeconds > 0) {
+        QObject::connect(&sample, &QTimer::timeout, [&] {
+            Print(qPrintable(QStringLiteral("%1 min, %2 rows")
+                                 .arg(total.elapsed() / 60000.0, 0, 'f', 1)
+                                 .arg(played)),
+                  Take());
+        });
+        sample.start(sampleSeconds * 1000);
+    }
+
     total.start();
     sinceRow.start();
     w.cmdNextClick();
@@ -180,6 +271,7 @@ int main(int argc, char** argv) {
     QTimer::singleShot(minutes * 60000, &run, &QEventLoop::quit);
     run.exec();
     const Sample end = Take();
+    const double cpu = CpuSeconds();
     longestGapMs = std::max(longestGapMs, sinceRow.elapsed());
     w.cmdStopClick();
 
@@ -187,16 +279,36 @@ int main(int argc, char** argv) {
                 "between rows %.1f s (clips are %d s)\n",
                 total.elapsed() / 60000.0, played, loops, outOfOrder, longestGapMs / 1000.0,
                 clipSeconds);
-    std::printf("  effects started: %d; remote polls: %d (%d failed)\n", effects, polls,
-                pollFailures);
+    if (trim)
+        std::printf("  longest malloc_trim: %lld us\n", longestTrimUs);
+    std::printf("  effects started: %d; remote polls: %d (%d failed); CPU time %.0f s (%.1f %% "
+                "of one core)\n",
+                effects, polls, pollFailures, cpu, 100.0 * cpu / (total.elapsed() / 1000.0));
     std::printf("  resident memory: start %ld KiB", start.rssKiB);
     if (haveFirstLoop)
-        std::printf(", after the first loop %ld KiB, end %ld KiB (%+.1f %%; target < 5 %%)\n",
-                    afterFirstLoop.rssKiB, end.rssKiB,
-                    100.0 * double(end.rssKiB - afterFirstLoop.rssKiB) /
-                        double(afterFirstLoop.rssKiB));
+        std::printf(", after the first loop %ld KiB, end %ld KiB (%+.1f %%, the end taken in the "
+                    "middle of a clip)\n",
+                    afterFirstLoop.rssKiB, end.rssKiB, Growth(afterFirstLoop.rssKiB, end.rssKiB));
     else
         std::printf(", end %ld KiB (no full loop: run longer)\n", end.rssKiB);
+    // Growth is measured where loops end (the first row starting again): in the middle
+    // of a clip its decoder's and pictures' buffers are in use, at the start of the next
+    // one they have just been freed.
+    if (loops >= 2) {
+        std::printf("  from the end of the first loop to the end of the last (loop %d): resident "
+                    "%ld -> %ld KiB (%+.1f %%; target < 5 %%)\n",
+                    loops, afterFirstLoop.rssKiB, afterLastLoop.rssKiB,
+                    Growth(afterFirstLoop.rssKiB, afterLastLoop.rssKiB));
+        std::printf("    anonymous %ld -> %ld KiB, files %ld -> %ld KiB, shared %ld -> %ld KiB; "
+                    "heap in use %ld -> %ld KiB (%+.1f %%), heap held %ld -> %ld KiB (%+.1f "
+                    "%%)\n",
+                    afterFirstLoop.anonKiB, afterLastLoop.anonKiB, afterFirstLoop.fileKiB,
+                    afterLastLoop.fileKiB, afterFirstLoop.shmemKiB, afterLastLoop.shmemKiB,
+                    afterFirstLoop.heapInUseKiB, afterLastLoop.heapInUseKiB,
+                    Growth(afterFirstLoop.heapInUseKiB, afterLastLoop.heapInUseKiB),
+                    afterFirstLoop.heapHeldKiB, afterLastLoop.heapHeldKiB,
+                    Growth(afterFirstLoop.heapHeldKiB, afterLastLoop.heapHeldKiB));
+    }
     std::printf("  open files: start %d, after the first loop %d, end %d; threads: start %d, "
                 "after the first loop %d, end %d\n",
                 start.fds, afterFirstLoop.fds, end.fds, start.threads, afterFirstLoop.threads,

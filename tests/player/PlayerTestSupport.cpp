@@ -114,3 +114,29 @@ int VlcAudioGetVolume(libvlc_media_player_t* mp) {
     dlclose(lib);
     return v;
 }
+
+bool WatchMediaFreed(libvlc_media_player_t* mp, std::atomic<int>* freed) {
+    void* lib = dlopen("libvlc.so.5", RTLD_LAZY | RTLD_NOLOAD);
+    if (lib == nullptr)
+        return false;
+    auto getMedia = reinterpret_cast<decltype(&libvlc_media_player_get_media)>(
+        dlsym(lib, "libvlc_media_player_get_media"));
+    auto eventManager = reinterpret_cast<decltype(&libvlc_media_event_manager)>(
+        dlsym(lib, "libvlc_media_event_manager"));
+    auto attach =
+        reinterpret_cast<decltype(&libvlc_event_attach)>(dlsym(lib, "libvlc_event_attach"));
+    auto release =
+        reinterpret_cast<decltype(&libvlc_media_release)>(dlsym(lib, "libvlc_media_release"));
+    bool ok = false;
+    if (getMedia != nullptr && eventManager != nullptr && attach != nullptr && release != nullptr) {
+        if (libvlc_media_t* md = getMedia(mp)) {
+            auto count = [](const libvlc_event_t*, void* data) {
+                static_cast<std::atomic<int>*>(data)->fetch_add(1);
+            };
+            ok = attach(eventManager(md), libvlc_MediaFreed, count, freed) == 0;
+            release(md); // the reference taken by get_media
+        }
+    }
+    dlclose(lib);
+    return ok;
+}

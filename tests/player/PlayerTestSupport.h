@@ -11,6 +11,8 @@
 
 #include "player/VlcPlayerUnit.h"
 
+#include <atomic>
+
 // Runs ffmpeg with the arguments; true when it made the file.
 bool MakeMedia(const QString& out, const QStringList& args);
 
@@ -47,3 +49,8 @@ private:
 
 // libvlc_audio_get_volume of the player (looked up in the loaded libVLC).
 int VlcAudioGetVolume(libvlc_media_player_t* mp);
+
+// Counts in *freed when the player's current media is freed (libVLC's "media freed"
+// report); takes no reference of its own. False when there is no media or libVLC
+// lacks the entry points.
+bool WatchMediaFreed(libvlc_media_player_t* mp, std::atomic<int>* freed);

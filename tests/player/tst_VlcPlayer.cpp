@@ -102,6 +102,7 @@ private slots:
     void failingMedia_data();
     void failingMedia();
     void destructionWhilePlaying();
+    void mediaObjectsAreReleased();
     void videoFrameOnScreen();
 
 private:
@@ -461,6 +462,30 @@ void TestVlcPlayer::destructionWhilePlaying() {
         destroying = false;
     }
     QCOMPARE(afterDestroy, 0);
+}
+
+// A long run plays thousands of media: each one is freed once the next replaced it,
+// and the last one with the player. Reading the playing media (its address, the
+// media-changed report) holds no reference of its own.
+void TestVlcPlayer::mediaObjectsAreReleased() {
+    auto p = NewPlayer();
+    TEventRecorder rec(p.get()); // handles the media-changed reports (reads the media)
+    std::atomic<int> freed{0};
+    const int plays = 5;
+    for (int i = 0; i < plays; ++i) {
+        p->Play(FMp4);
+        QTRY_VERIFY_WITH_TIMEOUT(p->IsPlay(), 10000);
+        QCOMPARE(QUrl(p->GetMediaMrl()).toLocalFile(), FMp4);
+        QVERIFY(WatchMediaFreed(p->GetPlayerHandle(), &freed));
+        QTest::qWait(300); // the reports of this media reach the handlers
+        QCOMPARE(freed.load(), i);
+    }
+    QCOMPARE(rec.Count("MediaChanged"), plays);
+    p->Stop();
+    QTest::qWait(300);
+    QCOMPARE(freed.load(), plays - 1); // the stopped player still holds its media
+    p.reset();
+    QCOMPARE(freed.load(), plays);
 }
 
 void TestVlcPlayer::videoFrameOnScreen() {
