@@ -1,4 +1,5 @@
 #include "app/TfrmMain.h"
+#include "platform/Allocator.h"
 #include "platform/DisplayWait.h"
 #include "platform/TerminationSignal.h"
 
@@ -8,6 +9,7 @@
 #include <cstdio>
 
 int main(int argc, char** argv) {
+    TuneAllocatorForLongRuns();
     QElapsedTimer started;
     started.start();
     // libVLC draws into a native X11 window: ask for the xcb platform unless the

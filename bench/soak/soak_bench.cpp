@@ -16,6 +16,7 @@
 // --sample-seconds. --trim-each-row returns the allocator's free memory to the system
 // (malloc_trim) as each row starts, to compare, and prints the longest trim.
 #include "app/TfrmMain.h"
+#include "platform/Allocator.h"
 
 #include <QApplication>
 #include <QDir>
@@ -120,6 +121,7 @@ bool Ffmpeg(const QStringList& args) {
 } // namespace
 
 int main(int argc, char** argv) {
+    TuneAllocatorForLongRuns(); // as the program does
     QApplication app(argc, argv);
     int minutes = 30, clips = 100, clipSeconds = 6, sampleSeconds = 0;
     bool trim = false;

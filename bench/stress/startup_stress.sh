@@ -5,11 +5,16 @@
 # close on request (saving config.ini) and exit with status 0 within the time limit:
 # no abort, no hang. Prints a line per setting.
 #
+# The whole output of every failed run is kept in a folder named at the end.
+#
 # Usage: bench/stress/startup_stress.sh path/to/tavoria [runs per setting, 200]
+#          [settings: any of "sound nosound late", all by default]
 set -uo pipefail
 APP="$(readlink -f "${1:?path to tavoria}")"
 RUNS="${2:-200}"
+SETTINGS="${3:-sound nosound late}"
 WORK="$(mktemp -d /tmp/tavoria-stress.XXXXXX)"
+FAILED_LOGS=""
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 source "$ROOT/scripts/headless.sh"
 
@@ -92,7 +97,7 @@ one_run() { # late-display(0/1)
   fi
 }
 
-setting() { # name late-display
+setting() { # name late-display short-name
   local ok=0 fail=0 i r
   mkdir -p "$WORK/out"
   printf '\xef\xbb\xbf[CONFIG]\r\nOutTextos=%s\r\n\r\n' "$WORK/out" >"$WORK/config.ini"
@@ -100,6 +105,8 @@ setting() { # name late-display
     r="$(one_run "$2")"
     if [[ $r == ok* ]]; then ok=$((ok + 1)); else
       fail=$((fail + 1))
+      [ -n "$FAILED_LOGS" ] || FAILED_LOGS="$(mktemp -d /tmp/tavoria-stress-failures.XXXXXX)"
+      cp "$WORK/app.log" "$FAILED_LOGS/$3-run$i.log"
       echo "  run $i: $r"
     fi
   done
@@ -107,8 +114,15 @@ setting() { # name late-display
 }
 
 tavoria_headless_start
-setting "with a sound server" 0
-pulseaudio --kill >/dev/null 2>&1
-sleep 0.5
-setting "without a sound server" 0
-setting "display appearing late" 1
+for s in $SETTINGS; do
+  case "$s" in
+  sound) setting "with a sound server" 0 sound ;;
+  nosound)
+    pulseaudio --kill >/dev/null 2>&1
+    sleep 0.5
+    setting "without a sound server" 0 nosound
+    ;;
+  late) setting "display appearing late" 1 late ;;
+  esac
+done
+[ -z "$FAILED_LOGS" ] || echo "output of the failed runs: $FAILED_LOGS"
