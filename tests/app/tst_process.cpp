@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -60,6 +61,25 @@ void Signal(const QProcess& p, int number) {
         ::kill(pid_t(pid), number);
 }
 
+// Reads a whole small file, or the empty array when it is not there.
+QByteArray ReadAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// One POST to the desk's remote control on the loopback; true once an answer's status
+// line arrived (any status: a busy desk answers 429 or 503).
+bool Post(quint16 port, const QByteArray& path, const QByteArray& json) {
+    QTcpSocket s;
+    s.connectToHost(QStringLiteral("127.0.0.1"), port);
+    if (!s.waitForConnected(2000))
+        return false;
+    s.write("POST " + path + " HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(port) +
+            "\r\nContent-Type: application/json\r\nContent-Length: " +
+            QByteArray::number(json.size()) + "\r\nConnection: close\r\n\r\n" + json);
+    return s.waitForReadyRead(3000) && s.readLine().startsWith("HTTP/1.1 ");
+}
+
 } // namespace
 
 class TstProcess : public QObject {
@@ -67,6 +87,7 @@ class TstProcess : public QObject {
 private slots:
     void terminationSavesLikeTheCloseBox();
     void killDuringSavesLeavesOldOrNew();
+    void killDuringMarqueeSendsAndCaptions();
 };
 
 void TstProcess::terminationSavesLikeTheCloseBox() {
@@ -152,6 +173,105 @@ void TstProcess::killDuringSavesLeavesOldOrNew() {
         }
     }
     qInfo("%d rounds: %d left the old file, %d the new one", rounds, sawOld, sawNew);
+}
+
+void TstProcess::killDuringMarqueeSendsAndCaptions() {
+    // The marquee send writes "marquesina.txt" and config.ini (the settings and the
+    // playlist); a caption publish writes the three caption files. Orders come through
+    // the remote control while the desk is killed at a random moment.
+    const int rounds = qEnvironmentVariableIsSet("TAVORIA_CRASH_ROUNDS")
+                           ? qEnvironmentVariableIntValue("TAVORIA_CRASH_ROUNDS")
+                           : 20;
+    const int rows = 5000;
+    QTemporaryDir dir;
+    const QString ini = dir.filePath(QStringLiteral("config.ini"));
+    auto* rng = QRandomGenerator::global();
+    const QByteArray oldMarquee = "marquesina de antes";
+    int sawOld = 0, sawNew = 0, sends = 0;
+    for (int round = 0; round < rounds; ++round) {
+        // Ports of this test only, a new one each round: the desk killed in the
+        // previous round may leave its port in use for a moment.
+        const quint16 port = quint16(9600 + round % 20);
+        QByteArray old = OldConfig(rows, dir.path());
+        old += "[lstTextos]\r\ncelda00=Ana Pérez\r\ncelda01=Charla uno\r\ncelda02=Sala A\r\n"
+               "totalY=1\r\ntotalX=3\r\n\r\n[REMOTO]\r\nEnabled=1\r\nPort=" +
+               QByteArray::number(port) + "\r\nBind=127.0.0.1\r\nToken=\r\n\r\n";
+        Write(ini, old);
+        Write(dir.filePath(QStringLiteral("marquesina.txt")), oldMarquee);
+        for (const char* name : {"ponente.txt", "ponencia.txt", "detalles.txt"})
+            QFile::remove(dir.filePath(QString::fromLatin1(name)));
+
+        QProcess p;
+        QVERIFY(StartDesk(p, dir.path()));
+        // Sends until the kill, which comes at a random moment after the desk took
+        // its first order.
+        QSet<QByteArray> sent{oldMarquee};
+        QElapsedTimer up;
+        up.start();
+        bool first = false;
+        while (!first && up.elapsed() < 30000 && p.state() == QProcess::Running) {
+            first = Post(port, "/api/marquee",
+                         R"({"text":"primera )" + QByteArray::number(round) + "\"}");
+            if (first)
+                sent.insert("primera " + QByteArray::number(round));
+            else
+                QTest::qWait(100);
+        }
+        QVERIFY2(first, "the desk's remote control never answered");
+        QElapsedTimer sending;
+        sending.start();
+        const int killAfter = int(rng->bounded(0, 1500));
+        for (int k = 0; sending.elapsed() < killAfter; ++k) {
+            const QByteArray text =
+                "ronda " + QByteArray::number(round) + " envío " + QByteArray::number(k) + " ñ";
+            sent.insert(text);
+            Post(port, "/api/marquee", R"({"text":")" + text + "\"}");
+            Post(port, "/api/captions/1/publish", "{}");
+            ++sends;
+        }
+        Signal(p, SIGKILL);
+        QVERIFY(p.state() == QProcess::NotRunning || p.waitForFinished(10000));
+
+        const QByteArray bytes = ReadAll(ini);
+        if (bytes == old) {
+            ++sawOld;
+        } else {
+            const TIniDocument doc(ini);
+            for (const QString& key : kConfigKeys)
+                QVERIFY2(doc.ValueExists(QStringLiteral("CONFIG"), key),
+                         qPrintable(QStringLiteral("round %1: %2 missing").arg(round).arg(key)));
+            QCOMPARE(doc.ReadInteger(QStringLiteral("lstPlayList"), QStringLiteral("totalY"), 0),
+                     rows);
+            QCOMPARE(doc.ReadString(QStringLiteral("lstPlayList"),
+                                    QStringLiteral("celda%1%2").arg(rows - 1).arg(2), QString()),
+                     QStringLiteral("/media/clip%1.mp4").arg(rows - 1));
+            QCOMPARE(doc.ReadString(QStringLiteral("Other"), QStringLiteral("keep"), QString()),
+                     QStringLiteral("me"));
+            QVERIFY(doc.ReadBool(QStringLiteral("REMOTO"), QStringLiteral("Enabled"), false));
+            QVERIFY(bytes.endsWith("\r\n\r\n"));
+            ++sawNew;
+        }
+        // The marquee file holds one of the texts as a whole, never a part of one.
+        const QByteArray marquee = ReadAll(dir.filePath(QStringLiteral("marquesina.txt")));
+        QVERIFY2(sent.contains(marquee), qPrintable(QStringLiteral("round %1: marquee \"%2\"")
+                                                        .arg(round)
+                                                        .arg(QString::fromUtf8(marquee))));
+        // Each caption file is absent or the caption's whole text.
+        const QList<QPair<const char*, QByteArray>> captions{{"ponente.txt", "Ana Pérez"},
+                                                             {"ponencia.txt", "Charla uno"},
+                                                             {"detalles.txt", "Sala A"}};
+        for (const auto& [name, text] : captions) {
+            const QString path = dir.filePath(QString::fromLatin1(name));
+            if (QFile::exists(path))
+                QCOMPARE(ReadAll(path), text);
+        }
+        const QStringList entries = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
+        for (const QString& name : entries)
+            QVERIFY2(name == QStringLiteral("config.ini") || name.endsWith(QStringLiteral(".txt")),
+                     qPrintable(QStringLiteral("round %1: stray file %2").arg(round).arg(name)));
+    }
+    qInfo("%d rounds, %d marquee sends: %d left the old config.ini, %d a new one", rounds, sends,
+          sawOld, sawNew);
 }
 
 QTEST_GUILESS_MAIN(TstProcess)
