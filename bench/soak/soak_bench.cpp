@@ -4,7 +4,10 @@
 // session (scripts/headless.sh):
 //
 //   soak_bench [--minutes 30] [--clips 100] [--clip-seconds 6] [--poll URL]
-//              [--sample-seconds N] [--trim-each-row]
+//              [--remote PORT] [--sample-seconds N] [--trim-each-row]
+//
+// --remote PORT turns the desk's own remote control on at that loopback port and
+// polls its state (/api/state) every second.
 //
 // Prints the rows played and whether they came in order, the longest wait between
 // two rows, the effects started, and resident memory, open files and threads at the
@@ -127,6 +130,7 @@ int main(int argc, char** argv) {
     bool trim = false;
     qint64 longestTrimUs = 0;
     QString pollUrl;
+    int remotePort = 0;
     const QStringList args = app.arguments();
     for (int i = 1; i + 1 < args.size(); ++i) {
         if (args[i] == QStringLiteral("--minutes"))
@@ -137,6 +141,8 @@ int main(int argc, char** argv) {
             clipSeconds = args[i + 1].toInt();
         else if (args[i] == QStringLiteral("--poll"))
             pollUrl = args[i + 1];
+        else if (args[i] == QStringLiteral("--remote"))
+            remotePort = args[i + 1].toInt();
         else if (args[i] == QStringLiteral("--sample-seconds"))
             sampleSeconds = args[i + 1].toInt();
     }
@@ -172,6 +178,12 @@ int main(int argc, char** argv) {
     if (ini.open(QIODevice::WriteOnly))
         ini.write("\xEF\xBB\xBF[CONFIG]\r\nOutTextos=" + out.toUtf8() + "\r\nCunhasFolder=" +
                   fx.toUtf8() + "\r\nEfectosIndex=0\r\nVolEfectos=50\r\n\r\n");
+    if (remotePort > 0) {
+        ini.write("[REMOTO]\r\nEnabled=1\r\nPort=" + QByteArray::number(remotePort) +
+                  "\r\nBind=127.0.0.1\r\nToken=\r\n\r\n");
+        if (pollUrl.isEmpty())
+            pollUrl = QStringLiteral("http://127.0.0.1:%1/api/state").arg(remotePort);
+    }
     ini.close();
     QDir::setCurrent(work.path());
 
