@@ -3,6 +3,7 @@
 #include "app/PlayoutLogic.h"
 #include "app/TfrmMain.h"
 #include "media/MediaFunctions.h"
+#include "media/PlaylistFile.h"
 #include "media/TavoriaError.h"
 #include "media/TextFile.h"
 #include "player/VlcPlayerUnit.h"
@@ -81,6 +82,9 @@ void TfrmMain::lstPlayListSelectItem(QTreeWidgetItem* item, bool) {
 }
 
 void TfrmMain::Nuevo1Click() {
+    // An import still filling the list ends: the list is left empty, as asked.
+    if (m_import)
+        m_import->Cancel();
     CurrentIndex = -1;
     NextIndex = -1;
     lstPlayList->ClearItems();

@@ -57,6 +57,9 @@ public:
     // Starts handling the entries; Finished follows from the event loop.
     void Start();
     bool Running() const { return m_running; }
+    // Ends a running import where it is (rows already added stay; entries still
+    // waiting for their title are dropped); Finished follows with no error.
+    void Cancel() { Finish(QString()); }
 
 signals:
     // The import ended; error is empty when every entry was handled.

@@ -94,6 +94,7 @@ private slots:
     void playlistFileDialogs();
     void exportAndImportThroughTheMenu();
     void importThatIsRefusedLeavesThePlaylist();
+    void clearingThePlaylistEndsARunningImport();
     void explorerListingAndImages();
     void explorerExpansionAndRebuild();
     void explorerSelectionAmongSiblings();
@@ -374,6 +375,37 @@ void TstMediaLib::importThatIsRefusedLeavesThePlaylist() {
     QCOMPARE(m_w->Errors().Count(), 1);
     QCOMPARE(m_w->progreso->value(), 2);
     m_w->Errors().ResetForTests();
+}
+
+void TstMediaLib::clearingThePlaylistEndsARunningImport() {
+    // "Limpiar Lista" while an import waits for a slow title: the list stays empty,
+    // the import ends at once and the menu item comes back.
+    const QString file = m_dir->filePath(QStringLiteral("larga.pls"));
+    {
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("[playlist]\r\nNumberOfEntries=4\r\nFile1=http://a.example/uno\r\n"
+                "File2=http://youtube.com/watch?v=lento000000\r\nFile3=http://a.example/tres\r\n"
+                "File4=http://a.example/cuatro\r\n");
+    }
+    m_server.SetTitle("Lento", 1500);
+    m_w->PickPlaylistToOpen = [&] { return file; };
+    m_w->Abrir1->trigger();
+    QVERIFY(m_w->RunningImport());
+    QTRY_COMPARE(m_w->lstPlayList->RowCount(), 1);
+    m_w->Nuevo1->trigger();
+    QVERIFY(!m_w->RunningImport());
+    QVERIFY(m_w->Abrir1->isEnabled());
+    QCOMPARE(m_w->progreso->value(), 0);
+    // Well past the slow answer: nothing of the old import arrives.
+    QTest::qWait(2500);
+    QCOMPARE(m_w->lstPlayList->RowCount(), 0);
+    QCOMPARE(m_w->Errors().Count(), 0);
+    // A new import runs whole.
+    m_server.SetTitle("Rápido");
+    m_w->Abrir1->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(!m_w->RunningImport(), 8000);
+    QCOMPARE(Column(m_w->lstPlayList, 0), (QStringList{"uno", "Rápido", "tres", "cuatro"}));
 }
 
 void TstMediaLib::explorerListingAndImages() {
