@@ -95,7 +95,7 @@ void TstProcess::terminationSavesLikeTheCloseBox() {
     const QString ini = dir.filePath(QStringLiteral("config.ini"));
     Write(ini, OldConfig(3, dir.path()));
     QProcess p;
-    QVERIFY(StartDesk(p, dir.path()));
+    QVERIFY2(StartDesk(p, dir.path()), qPrintable(p.errorString()));
     QTest::qWait(2500);
     QCOMPARE(p.state(), QProcess::Running);
     Signal(p, SIGTERM);
@@ -126,7 +126,7 @@ void TstProcess::killDuringSavesLeavesOldOrNew() {
     for (int round = 0; round < rounds; ++round) {
         Write(ini, old);
         QProcess p;
-        QVERIFY(StartDesk(p, dir.path()));
+        QVERIFY2(StartDesk(p, dir.path()), qPrintable(p.errorString()));
         // Let it start, ask it to close (it saves), then kill it at a random moment
         // of the start, the save or the exit.
         QTest::qWait(int(rng->bounded(400, 1500)));
@@ -202,7 +202,7 @@ void TstProcess::killDuringMarqueeSendsAndCaptions() {
             QFile::remove(dir.filePath(QString::fromLatin1(name)));
 
         QProcess p;
-        QVERIFY(StartDesk(p, dir.path()));
+        QVERIFY2(StartDesk(p, dir.path()), qPrintable(p.errorString()));
         // Sends until the kill, which comes at a random moment after the desk took
         // its first order.
         QSet<QByteArray> sent{oldMarquee};
