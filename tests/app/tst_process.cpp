@@ -80,6 +80,39 @@ bool Post(quint16 port, const QByteArray& path, const QByteArray& json) {
     return s.waitForReadyRead(3000) && s.readLine().startsWith("HTTP/1.1 ");
 }
 
+// config.ini after a kill: the old bytes, or a whole new file (every setting, every
+// row, the foreign section kept).
+void CheckOldOrWholeNew(const QString& ini, const QByteArray& old, int rows, int round, int& sawOld,
+                        int& sawNew) {
+    QFile f(ini);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QByteArray bytes = f.readAll();
+    if (bytes == old) {
+        ++sawOld;
+        return;
+    }
+    const TIniDocument doc(ini);
+    for (const QString& key : kConfigKeys)
+        QVERIFY2(doc.ValueExists(QStringLiteral("CONFIG"), key),
+                 qPrintable(QStringLiteral("round %1: %2 missing").arg(round).arg(key)));
+    QCOMPARE(doc.ReadInteger(QStringLiteral("lstPlayList"), QStringLiteral("totalY"), 0), rows);
+    QCOMPARE(doc.ReadString(QStringLiteral("lstPlayList"),
+                            QStringLiteral("celda%1%2").arg(rows - 1).arg(2), QString()),
+             QStringLiteral("/media/clip%1.mp4").arg(rows - 1));
+    QCOMPARE(doc.ReadString(QStringLiteral("Other"), QStringLiteral("keep"), QString()),
+             QStringLiteral("me"));
+    QVERIFY(bytes.endsWith("\r\n\r\n"));
+    ++sawNew;
+}
+
+// Nothing beside config.ini but the desk's own text files: no temporary file left.
+void CheckNoStrayFiles(const QString& folder, int round) {
+    const QStringList entries = QDir(folder).entryList(QDir::Files | QDir::Hidden);
+    for (const QString& name : entries)
+        QVERIFY2(name == QStringLiteral("config.ini") || name.endsWith(QStringLiteral(".txt")),
+                 qPrintable(QStringLiteral("round %1: stray file %2").arg(round).arg(name)));
+}
+
 } // namespace
 
 class TstProcess : public QObject {
@@ -135,33 +168,12 @@ void TstProcess::killDuringSavesLeavesOldOrNew() {
         Signal(p, SIGKILL);
         QVERIFY(p.state() == QProcess::NotRunning || p.waitForFinished(10000));
 
-        const QByteArray bytes = [&] {
-            QFile f(ini);
-            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-        }();
-        if (bytes == old) {
-            ++sawOld;
-        } else {
-            // A new file is whole: every setting, every row, the foreign section.
-            const TIniDocument doc(ini);
-            for (const QString& key : kConfigKeys)
-                QVERIFY2(doc.ValueExists(QStringLiteral("CONFIG"), key),
-                         qPrintable(QStringLiteral("round %1: %2 missing").arg(round).arg(key)));
-            QCOMPARE(doc.ReadInteger(QStringLiteral("lstPlayList"), QStringLiteral("totalY"), 0),
-                     rows);
-            QCOMPARE(doc.ReadString(QStringLiteral("lstPlayList"),
-                                    QStringLiteral("celda%1%2").arg(rows - 1).arg(2), QString()),
-                     QStringLiteral("/media/clip%1.mp4").arg(rows - 1));
-            QCOMPARE(doc.ReadString(QStringLiteral("Other"), QStringLiteral("keep"), QString()),
-                     QStringLiteral("me"));
-            QVERIFY(bytes.endsWith("\r\n\r\n"));
-            ++sawNew;
-        }
-        // Nothing else beside it but the desk's own text files.
-        const QStringList entries = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
-        for (const QString& name : entries)
-            QVERIFY2(name == QStringLiteral("config.ini") || name.endsWith(QStringLiteral(".txt")),
-                     qPrintable(QStringLiteral("round %1: stray file %2").arg(round).arg(name)));
+        CheckOldOrWholeNew(ini, old, rows, round, sawOld, sawNew);
+        if (QTest::currentTestFailed())
+            return;
+        CheckNoStrayFiles(dir.path(), round);
+        if (QTest::currentTestFailed())
+            return;
         // The clock file, when there, holds a whole time.
         QFile clock(dir.filePath(QStringLiteral("hora.txt")));
         if (clock.open(QIODevice::ReadOnly)) {
@@ -232,25 +244,11 @@ void TstProcess::killDuringMarqueeSendsAndCaptions() {
         Signal(p, SIGKILL);
         QVERIFY(p.state() == QProcess::NotRunning || p.waitForFinished(10000));
 
-        const QByteArray bytes = ReadAll(ini);
-        if (bytes == old) {
-            ++sawOld;
-        } else {
-            const TIniDocument doc(ini);
-            for (const QString& key : kConfigKeys)
-                QVERIFY2(doc.ValueExists(QStringLiteral("CONFIG"), key),
-                         qPrintable(QStringLiteral("round %1: %2 missing").arg(round).arg(key)));
-            QCOMPARE(doc.ReadInteger(QStringLiteral("lstPlayList"), QStringLiteral("totalY"), 0),
-                     rows);
-            QCOMPARE(doc.ReadString(QStringLiteral("lstPlayList"),
-                                    QStringLiteral("celda%1%2").arg(rows - 1).arg(2), QString()),
-                     QStringLiteral("/media/clip%1.mp4").arg(rows - 1));
-            QCOMPARE(doc.ReadString(QStringLiteral("Other"), QStringLiteral("keep"), QString()),
-                     QStringLiteral("me"));
-            QVERIFY(doc.ReadBool(QStringLiteral("REMOTO"), QStringLiteral("Enabled"), false));
-            QVERIFY(bytes.endsWith("\r\n\r\n"));
-            ++sawNew;
-        }
+        CheckOldOrWholeNew(ini, old, rows, round, sawOld, sawNew);
+        if (QTest::currentTestFailed())
+            return;
+        QVERIFY(
+            TIniDocument(ini).ReadBool(QStringLiteral("REMOTO"), QStringLiteral("Enabled"), false));
         // The marquee file holds one of the texts as a whole, never a part of one.
         const QByteArray marquee = ReadAll(dir.filePath(QStringLiteral("marquesina.txt")));
         QVERIFY2(sent.contains(marquee), qPrintable(QStringLiteral("round %1: marquee \"%2\"")
@@ -265,10 +263,9 @@ void TstProcess::killDuringMarqueeSendsAndCaptions() {
             if (QFile::exists(path))
                 QCOMPARE(ReadAll(path), text);
         }
-        const QStringList entries = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
-        for (const QString& name : entries)
-            QVERIFY2(name == QStringLiteral("config.ini") || name.endsWith(QStringLiteral(".txt")),
-                     qPrintable(QStringLiteral("round %1: stray file %2").arg(round).arg(name)));
+        CheckNoStrayFiles(dir.path(), round);
+        if (QTest::currentTestFailed())
+            return;
     }
     qInfo("%d rounds, %d marquee sends: %d left the old config.ini, %d a new one", rounds, sends,
           sawOld, sawNew);
