@@ -26,6 +26,8 @@ int main(int argc, char** argv) {
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tavoria 3 (beta)"));
+    // Desktops find the installed entry (and its icon) by this name.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.tavoria.desk"));
     // Started from its desktop entry, the desk works in a folder of its own under the
     // user's data folder, and never writes into its program folder (the system's).
     if (QCoreApplication::arguments().contains(QStringLiteral("--installed"))) {
