@@ -1,3 +1,4 @@
+#include "app/AppPaths.h"
 #include "app/TfrmMain.h"
 #include "platform/Allocator.h"
 #include "platform/DisplayWait.h"
@@ -5,6 +6,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QMessageBox>
 #include <QTimer>
 #include <cstdio>
 
@@ -24,6 +26,18 @@ int main(int argc, char** argv) {
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tavoria 3 (beta)"));
+    // Desktops find the installed entry (and its icon) by this name.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.tavoria.desk"));
+    // Started from its desktop entry, the desk works in a folder of its own under the
+    // user's data folder, and never writes into its program folder (the system's).
+    if (QCoreApplication::arguments().contains(QStringLiteral("--installed"))) {
+        const QString failed = PrepareInstalledDesk();
+        if (!failed.isEmpty()) {
+            std::fprintf(stderr, "tavoria: %s\n", qPrintable(failed));
+            QMessageBox::critical(nullptr, QStringLiteral("Tavoria"), failed);
+            return 1;
+        }
+    }
     TfrmMain window;
     window.show();
     // A logout or a service stop closes the desk as its close box does (saving).

@@ -76,7 +76,7 @@ void TfrmMain::LoadConfig(const TIniDocument& ini) {
         ApplyText(txtFolderCunas,
                   ini.ReadString(kSection, QStringLiteral("CunhasFolder"), ProgramFolder()));
         ApplyText(txtCurrentSong,
-                  ini.ReadString(kSection, QStringLiteral("OutTextos"), ProgramFolder()));
+                  ini.ReadString(kSection, QStringLiteral("OutTextos"), DefaultOutputFolder()));
         ApplyListPosition(cboSoundMain, ini.ReadInteger(kSection, QStringLiteral("SoundMain"), 1));
         ApplyListPosition(cboSoundCue, ini.ReadInteger(kSection, QStringLiteral("SoundCue"), 1));
         ApplyPosition(volPrincipal, ini.ReadInteger(kSection, QStringLiteral("VolPrincipal"), 1));

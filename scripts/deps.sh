@@ -16,6 +16,7 @@ TAVORIA_TEST_PACKAGES=(
   xvfb xauth pulseaudio pulseaudio-utils ffmpeg sox espeak-ng xdotool imagemagick
   fonts-dejavu-core python3 vlc-bin
   dbus playerctl chromium chromium-driver python3-selenium
+  dpkg-dev appstream desktop-file-utils
 )
 
 tavoria_install() {
