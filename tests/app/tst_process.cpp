@@ -229,14 +229,20 @@ void TstProcess::killDuringMarqueeSendsAndCaptions() {
             else
                 QTest::qWait(100);
         }
+        const bool exitedEarly = p.state() != QProcess::Running;
         if (!first) {
             Signal(p, SIGKILL);
             p.waitForFinished(10000);
         }
         QVERIFY2(first, qPrintable(QStringLiteral("round %1: the desk's remote control never "
-                                                  "answered on port %2; the desk said:\n%3")
+                                                  "answered on port %2 (%3, exit status %4, "
+                                                  "code %5); the desk said:\n%6")
                                        .arg(round)
                                        .arg(port)
+                                       .arg(exitedEarly ? QStringLiteral("the desk ended first")
+                                                        : QStringLiteral("the desk ran"))
+                                       .arg(int(p.exitStatus()))
+                                       .arg(p.exitCode())
                                        .arg(QString::fromLocal8Bit(p.readAll()))));
         QElapsedTimer sending;
         sending.start();
