@@ -18,13 +18,16 @@ int main(int argc, char** argv) {
     // user chose another one.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "xcb");
-    // Started with the session, the desk may come up before the display does.
-    if (qgetenv("QT_QPA_PLATFORM") == "xcb" && !WaitForX11Display(60000)) {
+    // Started with the session, the desk may come up before the display does. The
+    // wait's connection stays open until the application has its own (see the class).
+    TX11DisplayWait display;
+    if (qgetenv("QT_QPA_PLATFORM") == "xcb" && !display.Wait(60000)) {
         std::fprintf(stderr, "tavoria: no display to open the window on (DISPLAY=%s)\n",
                      qgetenv("DISPLAY").constData());
         return 1;
     }
     QApplication app(argc, argv);
+    display.Release();
     QApplication::setApplicationName(QStringLiteral("Tavoria 3 (beta)"));
     // Desktops find the installed entry (and its icon) by this name.
     QGuiApplication::setDesktopFileName(QStringLiteral("org.tavoria.desk"));

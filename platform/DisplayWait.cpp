@@ -6,20 +6,31 @@
 #include <cstdlib>
 #include <xcb/xcb.h>
 
-bool WaitForX11Display(int timeoutMs) {
+TX11DisplayWait::~TX11DisplayWait() {
+    Release();
+}
+
+void TX11DisplayWait::Release() {
+    if (m_connection)
+        xcb_disconnect(m_connection);
+    m_connection = nullptr;
+}
+
+bool TX11DisplayWait::Wait(int timeoutMs) {
     const char* display = std::getenv("DISPLAY");
-    if (!display || !*display)
+    if (!display || !*display || m_connection)
         return true;
     QElapsedTimer waited;
     waited.start();
     bool told = false;
     for (;;) {
         xcb_connection_t* c = xcb_connect(nullptr, nullptr);
-        const bool ok = c && xcb_connection_has_error(c) == 0;
+        if (c && xcb_connection_has_error(c) == 0) {
+            m_connection = c;
+            return true;
+        }
         if (c)
             xcb_disconnect(c);
-        if (ok)
-            return true;
         if (waited.elapsed() >= timeoutMs)
             return false;
         if (!told) {

@@ -7,17 +7,26 @@ tavoria_headless_start() {
   XDG_RUNTIME_DIR="$(mktemp -d /tmp/tavoria-run.XXXXXX)"
   chmod 700 "$XDG_RUNTIME_DIR"
   export HOME_BACKUP="${HOME:-}"
+  # A display number is ours once our Xvfb holds its lock file (Xvfb creates it
+  # atomically and writes its own process id into it): two sessions started at the
+  # same moment never share a display.
   local n
-  for n in $(seq 99 140); do
-    if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then break; fi
+  for n in $(seq 99 160); do
+    [ -e "/tmp/.X$n-lock" ] && continue
+    Xvfb ":$n" -screen 0 1600x900x24 -nolisten tcp >"$XDG_RUNTIME_DIR/xvfb.log" 2>&1 &
+    TAVORIA_XVFB_PID=$!
+    local owner=""
+    for _ in $(seq 1 100); do
+      kill -0 "$TAVORIA_XVFB_PID" 2>/dev/null || break
+      owner="$(cat "/tmp/.X$n-lock" 2>/dev/null | tr -dc 0-9)"
+      [ "$owner" = "$TAVORIA_XVFB_PID" ] && [ -e "/tmp/.X11-unix/X$n" ] && break
+      sleep 0.1
+    done
+    [ "$owner" = "$TAVORIA_XVFB_PID" ] && break
+    kill "$TAVORIA_XVFB_PID" 2>/dev/null
+    wait "$TAVORIA_XVFB_PID" 2>/dev/null
   done
-  Xvfb ":$n" -screen 0 1600x900x24 -nolisten tcp >"$XDG_RUNTIME_DIR/xvfb.log" 2>&1 &
-  TAVORIA_XVFB_PID=$!
   export DISPLAY=":$n"
-  for _ in $(seq 1 50); do
-    [ -e "/tmp/.X11-unix/X$n" ] && break
-    sleep 0.1
-  done
   pulseaudio -D --exit-idle-time=-1 -n --load=module-native-protocol-unix \
     --load="module-null-sink sink_name=main_out sink_properties=device.description=MainOut" \
     --load="module-null-sink sink_name=jingle_out sink_properties=device.description=JingleCard" \
