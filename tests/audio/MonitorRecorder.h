@@ -47,6 +47,8 @@ public:
         return windows;
     }
     void Pump() { data_ += process_.readAllStandardOutput(); }
+    // What was recorded: 16-bit stereo frames at kRecordRate.
+    const QByteArray& Data() const { return data_; }
     // Seconds of sound recorded so far (a sink that plays nothing may deliver less
     // than the time that passed).
     double Seconds() const { return double(data_.size()) / (4.0 * kRecordRate); }
@@ -67,6 +69,26 @@ inline double PeakRms(const QList<std::pair<double, double>>& windows) {
     for (const auto& w : windows)
         peak = std::max({peak, w.first, w.second});
     return peak;
+}
+
+// Amplitude of one frequency in a recording (both channels mixed), by Goertzel's
+// algorithm over the whole of it: a sine of amplitude a heard all along gives about
+// a, other tones and silence give nearly 0.
+inline double ToneAmplitude(const QByteArray& data, double frequency) {
+    const auto* s = reinterpret_cast<const qint16*>(data.constData());
+    const qsizetype frames = data.size() / 4;
+    if (frames == 0)
+        return 0;
+    const double coeff = 2 * std::cos(2 * M_PI * frequency / kRecordRate);
+    double s1 = 0, s2 = 0;
+    for (qsizetype i = 0; i < frames; ++i) {
+        const double x = (s[i * 2] + s[i * 2 + 1]) / 65536.0;
+        const double s0 = x + coeff * s1 - s2;
+        s2 = s1;
+        s1 = s0;
+    }
+    const double power = s1 * s1 + s2 * s2 - coeff * s1 * s2;
+    return 2 * std::sqrt(std::max(0.0, power)) / double(frames);
 }
 
 // Middle value of the loud windows of one channel.
