@@ -31,6 +31,10 @@ public:
         process_.terminate();
         process_.waitForFinished(5000);
         data_ += process_.readAllStandardOutput();
+        return Windows();
+    }
+    // The per-channel RMS of each 50 ms window recorded so far.
+    QList<std::pair<double, double>> Windows() const {
         QList<std::pair<double, double>> windows;
         const auto* s = reinterpret_cast<const qint16*>(data_.constData());
         const qsizetype frames = data_.size() / 4;

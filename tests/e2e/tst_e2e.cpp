@@ -63,6 +63,20 @@ const QString kCountdownMessage = QStringLiteral("¡empezamos!");
 const QString kMarqueeLines[] = {QStringLiteral("Bienvenidos a la sala"),
                                  QStringLiteral("sigan el directo")};
 
+// The program and the helper (beside this test when run by hand).
+QString DeskProgram() {
+    const QString build = qEnvironmentVariable("TAVORIA_BUILD_DIR");
+    return (build.isEmpty() ? QCoreApplication::applicationDirPath() + QStringLiteral("/../..")
+                            : build) +
+           QStringLiteral("/tavoria");
+}
+
+QString Helper() {
+    const QString helper = qEnvironmentVariable("TAVORIA_E2E_HELPER");
+    return helper.isEmpty() ? QCoreApplication::applicationDirPath() + QStringLiteral("/e2e_helper")
+                            : helper;
+}
+
 bool Run(const QString& program, const QStringList& args, QByteArray* out = nullptr) {
     return audiotest::Run(program, args, out);
 }
@@ -338,7 +352,7 @@ void TstEndToEnd::WriteConfig() {
 void TstEndToEnd::StartDesk() {
     m_desk.setWorkingDirectory(m_work.path());
     m_desk.setProcessChannelMode(QProcess::MergedChannels);
-    m_desk.start(qEnvironmentVariable("TAVORIA_BUILD_DIR") + QStringLiteral("/tavoria"), {});
+    m_desk.start(DeskProgram(), {});
     QVERIFY(m_desk.waitForStarted(10000));
     const QString pid = QString::number(m_desk.processId());
     QVERIFY2(WaitFor(
@@ -377,8 +391,7 @@ void TstEndToEnd::StartDesk() {
 
 void TstEndToEnd::CloseDesk() {
     // The close box: the window is asked to close, as a window manager asks it.
-    const QString helper = qEnvironmentVariable("TAVORIA_E2E_HELPER");
-    QVERIFY(Run(helper, {"close", m_window}));
+    QVERIFY(Run(Helper(), {"close", m_window}));
     QVERIFY2(m_desk.waitForFinished(30000), "the desk did not end after its window was closed");
     QCOMPARE(m_desk.exitStatus(), QProcess::NormalExit);
     QCOMPARE(m_desk.exitCode(), 0);
@@ -428,7 +441,7 @@ void TstEndToEnd::filesDroppedFromAnotherProgramJoinThePlaylist() {
     // A drag source of another program, beside the desk, holding the three clips.
     QProcess source;
     const QPoint from(1430, 820);
-    source.start(qEnvironmentVariable("TAVORIA_E2E_HELPER"),
+    source.start(Helper(),
                  QStringList{"drag", QString::number(from.x()), QString::number(from.y())} +
                      m_clips);
     QVERIFY(source.waitForStarted(10000));
@@ -537,6 +550,9 @@ void TstEndToEnd::nextFromTheButtonTheMediaKeyAndTheRemote() {
         jingle.Finish();
         const QByteArray heard = main.Data().mid(mark), other = jingle.Data().mid(jingleMark);
         const double tone = audiotest::ToneAmplitude(heard, kClipTones[i]);
+        qInfo("%s: %d Hz on MainOut %.3f, on JingleCard %.5f (%.1f s recorded there)", steps[i].how,
+              kClipTones[i], tone, audiotest::ToneAmplitude(other, kClipTones[i]),
+              other.size() / (4.0 * audiotest::kRecordRate));
         QVERIFY2(tone > 0.1, qPrintable(QStringLiteral("%1: tone %2 Hz on MainOut at %3")
                                             .arg(QLatin1String(steps[i].how))
                                             .arg(kClipTones[i])
@@ -675,6 +691,7 @@ void TstEndToEnd::effectAndTalkingClockOnTheEffectsCard() {
                                    .arg(clipOnJingle)
                                    .arg(clipOnMain)
                                    .arg(jingleOnMain);
+        qInfo("%s", qPrintable(levels));
         QVERIFY2(jingleOnJingle > 0.1 && clipOnMain > 0.1, qPrintable(levels));
         QVERIFY2(clipOnJingle < 0.002 && jingleOnMain < 0.002, qPrintable(levels));
         Click(m_at.controlsTab);
@@ -692,10 +709,23 @@ void TstEndToEnd::effectAndTalkingClockOnTheEffectsCard() {
         MonitorRecorder main(QStringLiteral("main_out")), jingle(QStringLiteral("jingle_out"));
         QVERIFY(main.Started() && jingle.Started());
         Click(m_at.clock);
-        audiotest::Record(4000, {&main, &jingle});
+        // Until half a second of speech has reached the effects card, then a little
+        // more of both cards.
+        double loud = 0;
+        WaitFor(
+            [&] {
+                main.Pump();
+                jingle.Pump();
+                loud = audiotest::LoudSeconds(jingle.Windows(), 0.02);
+                return loud >= 0.5;
+            },
+            20000);
+        audiotest::Record(1000, {&main, &jingle});
         const auto spoken = jingle.Finish();
         const auto quiet = main.Finish();
-        const double loud = audiotest::LoudSeconds(spoken, 0.02);
+        loud = audiotest::LoudSeconds(spoken, 0.02);
+        qInfo("talking clock: %.2f s of speech on JingleCard (peak %.3f), MainOut peak %.5f", loud,
+              audiotest::PeakRms(spoken), audiotest::PeakRms(quiet));
         QVERIFY2(loud >= 0.5, qPrintable(QStringLiteral("%1 s of speech on JingleCard").arg(loud)));
         QVERIFY2(audiotest::PeakRms(quiet) < 0.001,
                  qPrintable(QStringLiteral("MainOut peak %1").arg(audiotest::PeakRms(quiet))));
