@@ -354,13 +354,28 @@ void TstEndToEnd::StartDesk() {
     m_desk.setProcessChannelMode(QProcess::MergedChannels);
     m_desk.start(DeskProgram(), {});
     QVERIFY(m_desk.waitForStarted(10000));
+    // The main window: the desk's top-level window at least as large as the form's
+    // minimum size (a box the desk might show is smaller).
     const QString pid = QString::number(m_desk.processId());
+    auto mainWindow = [&] {
+        QByteArray ids;
+        Run("xdotool", {"search", "--maxdepth", "1", "--onlyvisible", "--pid", pid}, &ids);
+        for (const QByteArray& id : ids.trimmed().split('\n')) {
+            QByteArray shell;
+            if (id.isEmpty() ||
+                !Run("xdotool", {"getwindowgeometry", "--shell", QString::fromLatin1(id)}, &shell))
+                continue;
+            const QRegularExpressionMatch m =
+                QRegularExpression(QStringLiteral("WIDTH=(\\d+)\nHEIGHT=(\\d+)"))
+                    .match(QString::fromLatin1(shell));
+            if (m.hasMatch() && m.captured(1).toInt() >= 1100 && m.captured(2).toInt() >= 600)
+                return QString::fromLatin1(id);
+        }
+        return QString();
+    };
     QVERIFY2(WaitFor(
                  [&] {
-                     QByteArray out;
-                     Run("xdotool", {"search", "--onlyvisible", "--pid", pid, "--name", "^Tavoria"},
-                         &out);
-                     m_window = QString::fromLatin1(out.trimmed()).section('\n', 0, 0);
+                     m_window = mainWindow();
                      return !m_window.isEmpty() || m_desk.state() == QProcess::NotRunning;
                  },
                  30000) &&
