@@ -519,23 +519,23 @@ void TstEndToEnd::nextFromTheButtonTheMediaKeyAndTheRemote() {
         const char* how;
         std::function<void()> run;
     };
+    Answer remote;
     const QList<Step> steps{
         {"the Next button", [&] { Click(m_at.next); }},
         {"the media key",
          [&] {
              Xdo({"key", "XF86AudioNext"});
          }},
-        {"the remote control",
-         [&] {
-             const Answer a = Http("POST", QStringLiteral("/api/next"));
-             QCOMPARE(a.status, 200);
-             QCOMPARE(a.json.value("ok").toBool(), true);
-         }},
+        {"the remote control", [&] { remote = Http("POST", QStringLiteral("/api/next")); }},
     };
     for (int i = 0; i < steps.size(); ++i) {
         MonitorRecorder main(QStringLiteral("main_out")), jingle(QStringLiteral("jingle_out"));
         QVERIFY(main.Started() && jingle.Started());
         steps[i].run();
+        if (i == 2) {
+            QCOMPARE(remote.status, 200);
+            QCOMPARE(remote.json.value("ok").toBool(), true);
+        }
         const QString want = QFileInfo(m_clips[i]).fileName();
         QVERIFY2(WaitFor(
                      [&] {
