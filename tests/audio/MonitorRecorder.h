@@ -95,6 +95,37 @@ inline double ToneAmplitude(const QByteArray& data, double frequency) {
     return 2 * std::sqrt(std::max(0.0, power)) / double(frames);
 }
 
+// A tone where sound was heard: the 50 ms windows louder than threshold, and the
+// tone's mean amplitude over them. Gaps in the sound (a busy machine's dropouts)
+// do not lower it, as they lower ToneAmplitude over a whole recording.
+struct ToneHeard {
+    double loudSeconds = 0;
+    double amplitude = 0;
+};
+
+inline ToneHeard ToneInLoudWindows(const QByteArray& data, double frequency,
+                                   double threshold = 0.05) {
+    const int window = kRecordRate / 20;
+    const qsizetype bytes = window * 4;
+    ToneHeard heard;
+    int loud = 0;
+    for (qsizetype at = 0; at + bytes <= data.size(); at += bytes) {
+        const QByteArray piece = data.mid(at, bytes);
+        const auto* s = reinterpret_cast<const qint16*>(piece.constData());
+        double sum = 0;
+        for (int i = 0; i < window * 2; ++i)
+            sum += (s[i] / 32768.0) * (s[i] / 32768.0);
+        if (std::sqrt(sum / (window * 2)) <= threshold)
+            continue;
+        ++loud;
+        heard.amplitude += ToneAmplitude(piece, frequency);
+    }
+    heard.loudSeconds = loud / 20.0;
+    if (loud > 0)
+        heard.amplitude /= loud;
+    return heard;
+}
+
 // Middle value of the loud windows of one channel.
 inline double TypicalLevel(const QList<std::pair<double, double>>& windows, bool left) {
     QList<double> v;
