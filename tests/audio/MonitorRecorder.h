@@ -31,6 +31,10 @@ public:
         process_.terminate();
         process_.waitForFinished(5000);
         data_ += process_.readAllStandardOutput();
+        return Windows();
+    }
+    // The per-channel RMS of each 50 ms window recorded so far.
+    QList<std::pair<double, double>> Windows() const {
         QList<std::pair<double, double>> windows;
         const auto* s = reinterpret_cast<const qint16*>(data_.constData());
         const qsizetype frames = data_.size() / 4;
@@ -47,6 +51,8 @@ public:
         return windows;
     }
     void Pump() { data_ += process_.readAllStandardOutput(); }
+    // What was recorded: 16-bit stereo frames at kRecordRate.
+    const QByteArray& Data() const { return data_; }
     // Seconds of sound recorded so far (a sink that plays nothing may deliver less
     // than the time that passed).
     double Seconds() const { return double(data_.size()) / (4.0 * kRecordRate); }
@@ -67,6 +73,57 @@ inline double PeakRms(const QList<std::pair<double, double>>& windows) {
     for (const auto& w : windows)
         peak = std::max({peak, w.first, w.second});
     return peak;
+}
+
+// Amplitude of one frequency in a recording (both channels mixed), by Goertzel's
+// algorithm over the whole of it: a sine of amplitude a heard all along gives about
+// a, other tones and silence give nearly 0.
+inline double ToneAmplitude(const QByteArray& data, double frequency) {
+    const auto* s = reinterpret_cast<const qint16*>(data.constData());
+    const qsizetype frames = data.size() / 4;
+    if (frames == 0)
+        return 0;
+    const double coeff = 2 * std::cos(2 * M_PI * frequency / kRecordRate);
+    double s1 = 0, s2 = 0;
+    for (qsizetype i = 0; i < frames; ++i) {
+        const double x = (s[i * 2] + s[i * 2 + 1]) / 65536.0;
+        const double s0 = x + coeff * s1 - s2;
+        s2 = s1;
+        s1 = s0;
+    }
+    const double power = s1 * s1 + s2 * s2 - coeff * s1 * s2;
+    return 2 * std::sqrt(std::max(0.0, power)) / double(frames);
+}
+
+// A tone where sound was heard: the 50 ms windows louder than threshold, and the
+// tone's mean amplitude over them. Gaps in the sound (a busy machine's dropouts)
+// do not lower it, as they lower ToneAmplitude over a whole recording.
+struct ToneHeard {
+    double loudSeconds = 0;
+    double amplitude = 0;
+};
+
+inline ToneHeard ToneInLoudWindows(const QByteArray& data, double frequency,
+                                   double threshold = 0.05) {
+    const int window = kRecordRate / 20;
+    const qsizetype bytes = window * 4;
+    ToneHeard heard;
+    int loud = 0;
+    for (qsizetype at = 0; at + bytes <= data.size(); at += bytes) {
+        const QByteArray piece = data.mid(at, bytes);
+        const auto* s = reinterpret_cast<const qint16*>(piece.constData());
+        double sum = 0;
+        for (int i = 0; i < window * 2; ++i)
+            sum += (s[i] / 32768.0) * (s[i] / 32768.0);
+        if (std::sqrt(sum / (window * 2)) <= threshold)
+            continue;
+        ++loud;
+        heard.amplitude += ToneAmplitude(piece, frequency);
+    }
+    heard.loudSeconds = loud / 20.0;
+    if (loud > 0)
+        heard.amplitude /= loud;
+    return heard;
 }
 
 // Middle value of the loud windows of one channel.
