@@ -18,14 +18,20 @@ tavoria_headless_start() {
     local owner=""
     for _ in $(seq 1 100); do
       kill -0 "$TAVORIA_XVFB_PID" 2>/dev/null || break
-      owner="$(cat "/tmp/.X$n-lock" 2>/dev/null | tr -dc 0-9)"
+      # The lock file may not exist yet: callers run under "set -e -o pipefail".
+      owner="$(cat "/tmp/.X$n-lock" 2>/dev/null | tr -dc 0-9 || true)"
       [ "$owner" = "$TAVORIA_XVFB_PID" ] && [ -e "/tmp/.X11-unix/X$n" ] && break
       sleep 0.1
     done
     [ "$owner" = "$TAVORIA_XVFB_PID" ] && break
-    kill "$TAVORIA_XVFB_PID" 2>/dev/null
-    wait "$TAVORIA_XVFB_PID" 2>/dev/null
+    kill "$TAVORIA_XVFB_PID" 2>/dev/null || true
+    wait "$TAVORIA_XVFB_PID" 2>/dev/null || true
+    TAVORIA_XVFB_PID=""
   done
+  if [ -z "${TAVORIA_XVFB_PID:-}" ]; then
+    echo "headless: no virtual display could be started (displays :99 to :160 taken or Xvfb failing)" >&2
+    return 1
+  fi
   export DISPLAY=":$n"
   pulseaudio -D --exit-idle-time=-1 -n --load=module-native-protocol-unix \
     --load="module-null-sink sink_name=main_out sink_properties=device.description=MainOut" \
