@@ -20,20 +20,26 @@ const QString kAdd = QStringLiteral("Add");
 const QString kEdit = QStringLiteral("Edit");
 
 // The caption list's own events: the Delete key, a change of size and a
-// double-click anywhere in the list. Nothing is consumed.
+// double-click anywhere in the list. Nothing is consumed. The filter belongs to the
+// list and knows the list and its viewport by themselves: while the window is being
+// destroyed its children still send events here (the viewport's own destruction),
+// when the window's members are gone; such events never reach the window.
 class CaptionListEvents : public QObject {
 public:
-    explicit CaptionListEvents(TfrmMain* w) : QObject(w), m_w(w) {}
+    CaptionListEvents(TfrmMain* w, TListView* list)
+        : QObject(list), m_w(w), m_list(list), m_viewport(list->viewport()) {
+        list->installEventFilter(this);
+        list->viewport()->installEventFilter(this);
+    }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
-        TListView* list = m_w->lstTextos;
-        if (watched == list && event->type() == QEvent::KeyPress) {
+        if (watched == m_list && event->type() == QEvent::KeyPress) {
             const int key = static_cast<QKeyEvent*>(event)->key();
             m_w->Guard([&] { m_w->lstTextosKeyDown(key); });
-        } else if (watched == list && event->type() == QEvent::Resize) {
+        } else if (watched == m_list && event->type() == QEvent::Resize) {
             m_w->Guard([&] { m_w->lstTextosResize(); });
-        } else if (watched == list->viewport() && event->type() == QEvent::MouseButtonDblClick &&
+        } else if (watched == m_viewport && event->type() == QEvent::MouseButtonDblClick &&
                    static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
             m_w->Guard([&] { m_w->lstTextosDblClick(); });
         }
@@ -42,6 +48,8 @@ protected:
 
 private:
     TfrmMain* m_w;
+    const QObject* m_list;
+    const QObject* m_viewport;
 };
 
 } // namespace
@@ -61,9 +69,7 @@ void TfrmMain::WireCaptions() {
     on(QuitarSubttulo1, &QAction::triggered, [this] { QuitarSubttulo1Click(); });
     on(splResetLower, &QAction::triggered, [this] { splResetLowerClick(); });
 
-    auto* events = new CaptionListEvents(this);
-    lstTextos->installEventFilter(events);
-    lstTextos->viewport()->installEventFilter(events);
+    new CaptionListEvents(this, lstTextos);
     // Both pop-up menus open on every right-click of their list.
     connect(lstTextos, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
         Guard([&] { lstTextosContextPopup(); });

@@ -110,6 +110,9 @@ QHash<QString, StaticFile> WebFiles() {
 class TRemoteLink : public QObject, public RemoteDesk {
 public:
     explicit TRemoteLink(TfrmMain* w);
+    // The server stops first, while the timers its last signal reaches (no more event
+    // clients) still exist: members go in reverse order, the server after them.
+    ~TRemoteLink() override { server.Stop(); }
 
     // RemoteDesk
     QJsonObject State() override;

@@ -246,9 +246,18 @@ void TPlaylistImport::Step() {
         const QString location = PlaylistEntryLocation(
             m_ini->ReadString(kSection, QStringLiteral("File") + QString::number(k), QString()),
             m_folder);
-        if (IsFile(location))
-            m_queue->AddRow(MakeMediaFileRow(location, m_list), k);
-        else
+        if (IsFile(location)) {
+            // A file whose name holds a line break (a "file:" address can spell one
+            // with %0A) is refused like a failed lookup: in its turn, ending the import.
+            QTreeWidgetItem* row = nullptr;
+            try {
+                row = MakeMediaFileRow(location, m_list);
+            } catch (const TavoriaError& e) {
+                m_queue->AddFailure(location, e.message(), k);
+                continue;
+            }
+            m_queue->AddRow(row, k);
+        } else
             m_queue->AddUrl(location, k);
     }
     if (!m_running)

@@ -331,6 +331,16 @@ void TRowQueue::AddUrl(const QString& url, int number) {
     StartLookups();
 }
 
+void TRowQueue::AddFailure(const QString& url, const QString& message, int number) {
+    Slot slot;
+    slot.number = number;
+    slot.url = url;
+    slot.failed = true;
+    slot.error = message;
+    m_slots.push_back(std::move(slot));
+    Flush();
+}
+
 TRowQueue::Slot* TRowQueue::SlotOf(TTitleRequest* request) {
     for (Slot& s : m_slots)
         if (s.request == request)

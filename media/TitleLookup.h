@@ -111,6 +111,9 @@ public:
     void AddRow(QTreeWidgetItem* row, int number);
     // A web address: a plain one is ready at once, a video-site one waits for its title.
     void AddUrl(const QString& url, int number);
+    // An entry that cannot become a row: it fails, in its turn, with message, as a
+    // failed lookup does.
+    void AddFailure(const QString& url, const QString& message, int number);
     // Entries given but not yet in the list (or dropped).
     int Waiting() const { return int(m_slots.size()); }
     // Drops every waiting entry and stops their lookups.

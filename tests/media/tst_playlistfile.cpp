@@ -68,6 +68,7 @@ private slots:
     void importRefusesWhatIsNoPlaylist();
     void hugeCountsAndMissingEntries();
     void lineFeedInsideAPath();
+    void fileAddressOfANameWithALineBreak();
     void progressAndAFailedLookup();
 
 private:
@@ -297,6 +298,28 @@ void TstPlaylistFile::lineFeedInsideAPath() {
     TListView* lv = NewList();
     LoadPlaylistFile(lv, file, nullptr);
     QCOMPARE(Column(lv, 2), (QStringList{"/musica/mal", "http://x.example/dos.mp3"}));
+}
+
+void TstPlaylistFile::fileAddressOfANameWithALineBreak() {
+    // A "file:" address spells the line break as %0A, so the line stays whole and
+    // names a file that exists. Such a file cannot be kept in a list: the import ends
+    // there with the reason, as the window runs it (from its own event loop), and the
+    // rows before it stay.
+    const QString bad = m_dir->filePath(QStringLiteral("mal\nnombre.mp4"));
+    Write(bad, "x");
+    const QString file = m_dir->filePath(QStringLiteral("salto.pls"));
+    Write(file, "[playlist]\nNumberOfEntries=3\nFile1=http://x.example/uno\nFile2=" +
+                    QUrl::fromLocalFile(bad).toEncoded() + "\nFile3=http://x.example/tres\n");
+    QVERIFY(QUrl::fromLocalFile(bad).toEncoded().contains("%0A"));
+    TListView* lv = NewList();
+    TPlaylistImport import(lv, nullptr);
+    import.Open(file);
+    QSignalSpy finished(&import, &TPlaylistImport::Finished);
+    import.Start();
+    QVERIFY(finished.size() == 1 || finished.wait(10000));
+    const QString error = finished.at(0).at(0).toString();
+    QVERIFY2(error.contains(QStringLiteral("salto de línea")), qPrintable(error));
+    QCOMPARE(Column(lv, 2), (QStringList{"http://x.example/uno"}));
 }
 
 void TstPlaylistFile::progressAndAFailedLookup() {
