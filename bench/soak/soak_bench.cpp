@@ -4,7 +4,7 @@
 // session (scripts/headless.sh):
 //
 //   soak_bench [--minutes 30] [--clips 100] [--clip-seconds 6] [--poll URL]
-//              [--remote PORT] [--sample-seconds N] [--trim-each-row]
+//              [--remote PORT] [--sample-seconds N] [--trim-each-row] [--check]
 //
 // --remote PORT turns the desk's own remote control on at that loopback port and
 // polls its state (/api/state) every second.
@@ -18,6 +18,12 @@
 // second. A line with these figures follows every loop, and every N seconds with
 // --sample-seconds. --trim-each-row returns the allocator's free memory to the system
 // (malloc_trim) as each row starts, to compare, and prints the longest trim.
+//
+// --check (for a short run in CI) ends with status 1 when a row came out of order, a
+// wait between rows was longer than three clips and ten seconds, fewer than two loops
+// were played, a remote poll failed, or open files grew between the ends of the first
+// and the last loop. Memory and threads are only printed: a few minutes are too short
+// to judge their growth.
 #include "app/TfrmMain.h"
 #include "platform/Allocator.h"
 
@@ -127,7 +133,7 @@ int main(int argc, char** argv) {
     TuneAllocatorForLongRuns(); // as the program does
     QApplication app(argc, argv);
     int minutes = 30, clips = 100, clipSeconds = 6, sampleSeconds = 0;
-    bool trim = false;
+    bool trim = false, check = false;
     qint64 longestTrimUs = 0;
     QString pollUrl;
     int remotePort = 0;
@@ -149,6 +155,8 @@ int main(int argc, char** argv) {
     for (const QString& arg : args) {
         if (arg == QStringLiteral("--trim-each-row"))
             trim = true;
+        else if (arg == QStringLiteral("--check"))
+            check = true;
     }
 
     QTemporaryDir work;
@@ -327,5 +335,22 @@ int main(int argc, char** argv) {
                 "after the first loop %d, end %d\n",
                 start.fds, afterFirstLoop.fds, end.fds, start.threads, afterFirstLoop.threads,
                 end.threads);
-    return 0;
+    if (!check)
+        return 0;
+    QStringList faults;
+    if (outOfOrder > 0)
+        faults << QStringLiteral("%1 rows out of order").arg(outOfOrder);
+    if (longestGapMs > (3 * clipSeconds + 10) * 1000LL)
+        faults << QStringLiteral("a wait of %1 s between rows").arg(longestGapMs / 1000.0);
+    if (loops < 2)
+        faults << QStringLiteral("only %1 full loops (run longer or with fewer clips)").arg(loops);
+    if (pollFailures > 0 || (remotePort > 0 && polls == 0))
+        faults << QStringLiteral("%1 of %2 remote polls failed").arg(pollFailures).arg(polls);
+    if (loops >= 2 && afterLastLoop.fds > afterFirstLoop.fds)
+        faults << QStringLiteral("open files grew from %1 to %2")
+                      .arg(afterFirstLoop.fds)
+                      .arg(afterLastLoop.fds);
+    std::printf("soak check: %s\n",
+                faults.isEmpty() ? "passed" : qPrintable(faults.join(QStringLiteral("; "))));
+    return faults.isEmpty() ? 0 : 1;
 }

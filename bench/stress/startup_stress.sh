@@ -3,7 +3,7 @@
 # cores loaded, in three settings: with a sound server, without one, and with the
 # display coming up only after the desk was started. Each run must show its window,
 # close on request (saving config.ini) and exit with status 0 within the time limit:
-# no abort, no hang. Prints a line per setting.
+# no abort, no hang. Prints a line per setting; ends with status 1 when a run failed.
 #
 # The whole output of every failed run is kept in a folder named at the end.
 #
@@ -125,4 +125,7 @@ for s in $SETTINGS; do
   late) setting "display appearing late" 1 late ;;
   esac
 done
-[ -z "$FAILED_LOGS" ] || echo "output of the failed runs: $FAILED_LOGS"
+if [ -n "$FAILED_LOGS" ]; then
+  echo "output of the failed runs: $FAILED_LOGS"
+  exit 1
+fi
