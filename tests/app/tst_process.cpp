@@ -145,11 +145,15 @@ void TstProcess::terminationSavesLikeTheCloseBox() {
              QStringLiteral("me"));
 }
 
+// Rounds of a kill test: TAVORIA_CRASH_ROUNDS (the suite runs a few dozen; 200 by hand).
+static int CrashRounds(int inTheSuite) {
+    return qEnvironmentVariableIsSet("TAVORIA_CRASH_ROUNDS")
+               ? qEnvironmentVariableIntValue("TAVORIA_CRASH_ROUNDS")
+               : inTheSuite;
+}
+
 void TstProcess::killDuringSavesLeavesOldOrNew() {
-    // Rounds: TAVORIA_CRASH_ROUNDS (the suite runs a few dozen; 200 by hand).
-    const int rounds = qEnvironmentVariableIsSet("TAVORIA_CRASH_ROUNDS")
-                           ? qEnvironmentVariableIntValue("TAVORIA_CRASH_ROUNDS")
-                           : 30;
+    const int rounds = CrashRounds(30);
     const int rows = 5000;
     QTemporaryDir dir;
     const QString ini = dir.filePath(QStringLiteral("config.ini"));
@@ -191,9 +195,7 @@ void TstProcess::killDuringMarqueeSendsAndCaptions() {
     // The marquee send writes "marquesina.txt" and config.ini (the settings and the
     // playlist); a caption publish writes the three caption files. Orders come through
     // the remote control while the desk is killed at a random moment.
-    const int rounds = qEnvironmentVariableIsSet("TAVORIA_CRASH_ROUNDS")
-                           ? qEnvironmentVariableIntValue("TAVORIA_CRASH_ROUNDS")
-                           : 20;
+    const int rounds = CrashRounds(20);
     const int rows = 5000;
     QTemporaryDir dir;
     const QString ini = dir.filePath(QStringLiteral("config.ini"));
