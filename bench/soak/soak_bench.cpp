@@ -20,10 +20,13 @@
 // (malloc_trim) as each row starts, to compare, and prints the longest trim.
 //
 // --check (for a short run in CI) ends with status 1 when a row came out of order, a
-// wait between rows was longer than three clips and ten seconds, fewer than two loops
-// were played, a remote poll failed, or open files grew between the ends of the first
-// and the last loop. Memory and threads are only printed: a few minutes are too short
-// to judge their growth.
+// wait between rows was longer than three clips and ten seconds, fewer than three loops
+// were played, a remote poll failed, or open files grew from the second loop to the
+// last (the first effect, a minute in, opens what the effects card keeps open). Open
+// files are counted as each row starts and a loop is judged by its fewest: a file that
+// leaks stays open at every start, while the previous clip's file or a poll's socket
+// is open at some starts only. Memory and threads are only printed: a few
+// minutes are too short to judge their growth.
 #include "app/TfrmMain.h"
 #include "platform/Allocator.h"
 
@@ -32,12 +35,14 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QList>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QTreeWidget>
+#include <climits>
 
 #include <cstdio>
 #include <malloc.h>
@@ -215,6 +220,9 @@ int main(int argc, char** argv) {
     QElapsedTimer sinceRow, total;
     Sample afterFirstLoop, afterLastLoop, start = Take();
     bool haveFirstLoop = false;
+    // Fewest open files at a row start: in the loop under way, and of each full loop.
+    int loopFewestFds = INT_MAX;
+    QList<int> fewestFds;
 
     QTimer watch;
     QObject::connect(&watch, &QTimer::timeout, [&] {
@@ -234,17 +242,24 @@ int main(int argc, char** argv) {
             longestTrimUs = std::max(longestTrimUs, t.nsecsElapsed() / 1000);
         }
         ++played;
+        const int fds = Entries(QStringLiteral("/proc/self/fd"));
         if (last == 0 && played > 1) {
+            fewestFds << loopFewestFds;
+            loopFewestFds = fds;
             ++loops;
             afterLastLoop = Take();
             if (!haveFirstLoop) {
                 afterFirstLoop = afterLastLoop;
                 haveFirstLoop = true;
             }
-            Print(qPrintable(QStringLiteral("loop %1 done at %2 min")
+            Print(qPrintable(QStringLiteral("loop %1 done at %2 min (fewest open files at a "
+                                            "row start: %3)")
                                  .arg(loops)
-                                 .arg(total.elapsed() / 60000.0, 0, 'f', 1)),
+                                 .arg(total.elapsed() / 60000.0, 0, 'f', 1)
+                                 .arg(fewestFds.last())),
                   afterLastLoop);
+        } else {
+            loopFewestFds = std::min(loopFewestFds, fds);
         }
     });
     watch.start(50);
@@ -342,14 +357,15 @@ int main(int argc, char** argv) {
         faults << QStringLiteral("%1 rows out of order").arg(outOfOrder);
     if (longestGapMs > (3 * clipSeconds + 10) * 1000LL)
         faults << QStringLiteral("a wait of %1 s between rows").arg(longestGapMs / 1000.0);
-    if (loops < 2)
+    if (loops < 3)
         faults << QStringLiteral("only %1 full loops (run longer or with fewer clips)").arg(loops);
     if (pollFailures > 0 || (remotePort > 0 && polls == 0))
         faults << QStringLiteral("%1 of %2 remote polls failed").arg(pollFailures).arg(polls);
-    if (loops >= 2 && afterLastLoop.fds > afterFirstLoop.fds)
-        faults << QStringLiteral("open files grew from %1 to %2")
-                      .arg(afterFirstLoop.fds)
-                      .arg(afterLastLoop.fds);
+    if (loops >= 3 && fewestFds.last() > fewestFds[1])
+        faults << QStringLiteral("open files grew from %1 (loop 2) to %2 (loop %3)")
+                      .arg(fewestFds[1])
+                      .arg(fewestFds.last())
+                      .arg(loops);
     std::printf("soak check: %s\n",
                 faults.isEmpty() ? "passed" : qPrintable(faults.join(QStringLiteral("; "))));
     return faults.isEmpty() ? 0 : 1;
