@@ -44,6 +44,16 @@ void Check(bool ok, const char* what) {
     }
 }
 
+// The same, naming the row's cells.
+void CheckRow(bool ok, const char* what, const QTreeWidgetItem* row) {
+    if (!ok) {
+        for (int j = 0; j < TListView::SubItemCount(row); ++j)
+            std::fprintf(stderr, "  cell %d: %s\n", j, qPrintable(TListView::SubItem(row, j)));
+        std::fprintf(stderr, "  image %d\n", TListView::SubItemImage(row));
+    }
+    Check(ok, what);
+}
+
 void Touch(const QString& path, const QByteArray& bytes = "x") {
     QFile f(path);
     Check(f.open(QIODevice::WriteOnly | QIODevice::Truncate), "cannot write a fixture");
@@ -127,24 +137,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const QRegularExpression clock(QStringLiteral("^\\d\\d+:\\d\\d:\\d\\d$"));
     for (int i = 0; i < list.RowCount(); ++i) {
         const QTreeWidgetItem* row = list.Row(i);
-        Check(TListView::SubItemCount(row) >= 5, "a row without its cells");
+        CheckRow(TListView::SubItemCount(row) >= 5, "a row without its cells", row);
         for (int j = 0; j < TListView::SubItemCount(row); ++j) {
             const QString cell = TListView::SubItem(row, j);
-            Check(!cell.contains(QLatin1Char('\n')) && !cell.contains(QLatin1Char('\r')),
-                  "a line break in a cell");
+            CheckRow(!cell.contains(QLatin1Char('\n')) && !cell.contains(QLatin1Char('\r')),
+                     "a line break in a cell", row);
         }
         const QString name = TListView::SubItem(row, 0);
         const QString location = TListView::SubItem(row, 2);
-        Check(clock.match(TListView::SubItem(row, 1)).hasMatch(), "a length that is no time");
+        CheckRow(clock.match(TListView::SubItem(row, 1)).hasMatch(), "a length that is no time",
+                 row);
         const int image = TListView::SubItemImage(row);
         if (image == 12 || image == 13) {
-            Check(!IsRegularFile(location), "an existing file imported as an address");
-            Check((image == 13) == IsVideoSiteUrl(location), "the wrong image for an address");
-            Check(name == UrlLastSegment(location), "an address row with another name");
+            CheckRow(!IsRegularFile(location), "an existing file imported as an address", row);
+            CheckRow((image == 13) == IsVideoSiteUrl(location), "the wrong image for an address",
+                     row);
+            CheckRow(name == UrlLastSegment(location), "an address row with another name", row);
         } else {
-            Check(IsRegularFile(location), "a file row without its file");
-            Check(MediaExtensionIndex(location) == image, "a file row of the wrong type");
-            Check(name == QFileInfo(location).fileName(), "a file row with another name");
+            CheckRow(IsRegularFile(location), "a file row without its file", row);
+            CheckRow(MediaExtensionIndex(location) == image, "a file row of the wrong type", row);
+            CheckRow(name == QFileInfo(location).fileName(), "a file row with another name", row);
         }
     }
     import.reset();

@@ -126,6 +126,9 @@ namespace {
 
 // Lists a folder in name order (SortByName), calling f(name, stat, full path).
 template <typename F> void ListFolder(const QString& folder, F f) {
+    // opendir would read the name only up to a NUL and list another folder.
+    if (folder.contains(QChar(0)))
+        return;
     const QByteArray native = QFile::encodeName(folder);
     DIR* dir = opendir(native.constData());
     if (!dir)

@@ -29,10 +29,11 @@ constexpr int SliceMs = 20;
 constexpr int ReadAhead = 64;
 
 // A regular file (links followed) at path: one stat, without QFileInfo's set-up.
+// No file name holds a NUL; stat would read the path only up to it.
 bool IsFile(const QString& path) {
     struct stat st {};
-    return !path.isEmpty() && stat(QFile::encodeName(path).constData(), &st) == 0 &&
-           S_ISREG(st.st_mode);
+    return !path.isEmpty() && !path.contains(QChar(0)) &&
+           stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 // Shows position on the bar, but not more often than a few times a second: every

@@ -88,13 +88,16 @@ TVlcMedia::TVlcMedia(TVlcInstance* instance, const QString& mrl) : FVLC(instance
     // as a location libVLC would probe every access module with it, and some
     // of them (rist) wait for data for ever and block stop and release; as a
     // path libVLC reports the missing file as an error at once.
-    const QFileInfo fi(mrl);
-    const bool isFile = !mrl.isEmpty() && fi.exists() && !fi.isDir();
-    const bool hasScheme = mrl.contains(QStringLiteral("://"));
-    if (isFile || (!hasScheme && !mrl.trimmed().isEmpty()))
-        FMD = vlc::libvlc_media_new_path(handle, mrl.toUtf8().constData());
+    // libVLC would read the text only up to a NUL, and so open another file: the
+    // NUL goes in as U+FFFD, and the whole text is opened (or reported missing).
+    const QString text = QString(mrl).replace(QChar(0), QChar::ReplacementCharacter);
+    const QFileInfo fi(text);
+    const bool isFile = !text.isEmpty() && fi.exists() && !fi.isDir();
+    const bool hasScheme = text.contains(QStringLiteral("://"));
+    if (isFile || (!hasScheme && !text.trimmed().isEmpty()))
+        FMD = vlc::libvlc_media_new_path(handle, text.toUtf8().constData());
     else
-        FMD = vlc::libvlc_media_new_location(handle, mrl.toUtf8().constData());
+        FMD = vlc::libvlc_media_new_location(handle, text.toUtf8().constData());
 }
 
 TVlcMedia::~TVlcMedia() {

@@ -59,9 +59,13 @@ void TstEffects::initTestCase() {
     QVERIFY(Tone(fx + QStringLiteral("/Efx/Aplausos/largo.mp3"), 4));
     QVERIFY(Tone(fx + QStringLiteral("/Efx/Aplausos/corto.mp3"), 1.5));
     QVERIFY(Tone(fx + QStringLiteral("/Efx/Quoted/sin comillas.mp3"), 1.2));
+    // The hour file of now and of the next hour, should the hour turn during the test.
     const QTime now = QTime::currentTime();
-    QVERIFY(Tone(
-        fx + QStringLiteral("/Time/Ana/HRS%1.mp3").arg(now.hour(), 2, 10, QLatin1Char('0')), 1));
+    const auto hourFile = [&](int hour) {
+        return fx + QStringLiteral("/Time/Ana/HRS%1.mp3").arg(hour % 24, 2, 10, QLatin1Char('0'));
+    };
+    QVERIFY(Tone(hourFile(now.hour()), 1));
+    QVERIFY(QFile::copy(hourFile(now.hour()), hourFile(now.hour() + 1)));
     QVERIFY(Tone(fx + QStringLiteral("/Time/Ana/HRS00_O.mp3"), 1));
     AudioLayer_SetHistoryEnabled(true);
     m_w = std::make_unique<TfrmMain>();

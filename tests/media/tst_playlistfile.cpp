@@ -69,6 +69,7 @@ private slots:
     void hugeCountsAndMissingEntries();
     void lineFeedInsideAPath();
     void fileAddressOfANameWithALineBreak();
+    void aNulInsideAPathNamesNoFile();
     void progressAndAFailedLookup();
 
 private:
@@ -320,6 +321,29 @@ void TstPlaylistFile::fileAddressOfANameWithALineBreak() {
     const QString error = finished.at(0).at(0).toString();
     QVERIFY2(error.contains(QStringLiteral("salto de línea")), qPrintable(error));
     QCOMPARE(Column(lv, 2), (QStringList{"http://x.example/uno"}));
+}
+
+void TstPlaylistFile::aNulInsideAPathNamesNoFile() {
+    // No file name holds a NUL: an entry with one names no file, even when the text
+    // before it names one that exists (the system would read the path only up to the
+    // NUL). It is kept as an address, like any other text that names no file.
+    const QString real = m_dir->filePath(QStringLiteral("tema.mp4"));
+    Write(real, "x");
+    const QString file = m_dir->filePath(QStringLiteral("nul.pls"));
+    const QByteArray nul(1, '\0');
+    Write(file, "[playlist]\nNumberOfEntries=3\nFile1=" + QFile::encodeName(real) + nul +
+                    "otro.mp4\nFile2=tema.mp4" + nul + "otro.mp4\nFile3=tema.mp4\n");
+    TListView* lv = NewList();
+    LoadPlaylistFile(lv, file, nullptr);
+    QCOMPARE(lv->RowCount(), 3);
+    for (int i = 0; i < 2; ++i) {
+        const QString location = TListView::SubItem(lv->Row(i), 2);
+        QVERIFY2(location.contains(QChar(0)), qPrintable(location));
+        QCOMPARE(TListView::SubItemImage(lv->Row(i)), 12);
+    }
+    // Without the NUL the same name is the file.
+    QCOMPARE(TListView::SubItem(lv->Row(2), 2), real);
+    QVERIFY(TListView::SubItemImage(lv->Row(2)) != 12);
 }
 
 void TstPlaylistFile::progressAndAFailedLookup() {

@@ -401,6 +401,12 @@ void TestVlcPlayer::failingMedia_data() {
     // once instead of probing access modules that never give up.
     QTest::newRow("nonexistent path") << "/nonexistent/folder/clip.mp4"
                                       << "file:///nonexistent/folder/clip.mp4" << true;
+    // A NUL ends the text for libVLC: the clip before it must not play in its place.
+    QTest::newRow("NUL inside a path")
+        << FMp4 + QChar(0) + QStringLiteral("otro.mp4")
+        << QUrl::fromLocalFile(FMp4 + QChar::ReplacementCharacter + QStringLiteral("otro.mp4"))
+               .toString(QUrl::FullyEncoded)
+        << true;
     const QString refused = QStringLiteral("http://127.0.0.1:%1/clip.mp4").arg(ClosedTcpPort());
     QTest::newRow("refused connection") << refused << refused << true;
 }
