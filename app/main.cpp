@@ -1,4 +1,5 @@
 #include "app/AppPaths.h"
+#include "app/QtSpanish.h"
 #include "app/TfrmMain.h"
 #include "platform/Allocator.h"
 #include "platform/DisplayWait.h"
@@ -29,6 +30,9 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     display.Release();
     QApplication::setApplicationName(QStringLiteral("Tavoria 3 (beta)"));
+    if (!InstallQtSpanish(&app))
+        std::fprintf(stderr, "tavoria: Qt's Spanish translations are not installed "
+                             "(qt6-translations-l10n); its dialogs stay in English\n");
     // Desktops find the installed entry (and its icon) by this name.
     QGuiApplication::setDesktopFileName(QStringLiteral("org.tavoria.desk"));
     // Started from its desktop entry, the desk works in a folder of its own under the
