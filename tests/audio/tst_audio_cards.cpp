@@ -202,8 +202,9 @@ void TestAudioCards::movesToAnotherCardWhilePlaying() {
             return AudioLayer_StreamPath(h).empty();
         },
         8000));
-    // The position went on: the whole clip took about its own length, not more.
-    QVERIFY2(clock.elapsed() < 3700, qPrintable(QString::number(clock.elapsed())));
+    // The position went on: the whole clip took about its own length, well short of
+    // the 4.2 s that a restart after the move would take.
+    QVERIFY2(clock.elapsed() < 4000, qPrintable(QString::number(clock.elapsed())));
     Wait(400, {&jingle, &main});
     const double onJingle = LoudSeconds(jingle.Finish(), 0.05);
     const double onMain = LoudSeconds(main.Finish(), 0.05);
