@@ -136,6 +136,15 @@ def main():
         wait_for(lambda: "published" in browser.find_elements(By.CSS_SELECTOR, "#captions li")[1]
                  .get_attribute("class"), 5, "the published caption to be marked")
 
+        # "Quitar de pantalla" takes the caption off air: its files are emptied and
+        # no row is marked any more.
+        browser.find_element(By.ID, "btnCaptionClear").click()
+        wait_for(lambda: open(os.path.join(work, "ponente.txt"), encoding="utf-8").read() == "",
+                 10, "ponente.txt to be emptied")
+        wait_for(lambda: not browser.find_elements(By.CSS_SELECTOR, "#captions li.published"), 5,
+                 "no caption marked as published")
+        assert api(port, "/api/state")["caption"] is None
+
         # An order the desk refuses shows its message on the page.
         browser.find_element(By.ID, "btnCountdownStop").click()
         wait_for(lambda: text("message") != "", 5, "the refusal's message")
