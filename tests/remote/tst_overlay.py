@@ -15,59 +15,18 @@ is missing.
 With TAVORIA_OVERLAY_SHOTS=<folder> it also leaves there a picture of each graphic
 over a test picture (docs/).
 """
-import json
 import os
 import shutil
-import socket
 import struct
 import subprocess
 import sys
 import tempfile
 import time
-import urllib.request
 import zlib
 
-SKIP = 77
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-def write_config(work, port, captions):
-    lines = ["[CONFIG]", f"OutTextos={work}", "", "[REMOTO]", "Enabled=1", f"Port={port}",
-             "Bind=127.0.0.1", "", "[lstTextos]"]
-    for i, (speaker, talk, details) in enumerate(captions):
-        lines += [f"iconindex{i}=-1", f"celda{i}0={speaker}", f"celda{i}1={talk}",
-                  f"celda{i}2={details}"]
-    lines += [f"totalY={len(captions)}", "totalX=4", ""]
-    with open(os.path.join(work, "config.ini"), "w", encoding="utf-8") as f:
-        f.write("\r\n".join(lines))
-
-
-def api(port, path, method="GET", body=None):
-    data = json.dumps(body).encode("utf-8") if body is not None else None
-    request = urllib.request.Request(f"http://127.0.0.1:{port}{path}", method=method, data=data)
-    if data is not None:
-        request.add_header("Content-Type", "application/json")
-    with urllib.request.urlopen(request, timeout=5) as response:
-        return json.loads(response.read().decode("utf-8"))
-
-
-def wait_for(check, seconds, what):
-    deadline = time.monotonic() + seconds
-    last = None
-    while time.monotonic() < deadline:
-        try:
-            last = check()
-            if last:
-                return last
-        except Exception as e:  # the page or the desk may not be there yet
-            last = e
-        time.sleep(0.05)
-    raise AssertionError(f"timed out waiting for {what} (last: {last!r})")
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from browser_support import (SKIP, api, free_port, start_browser, start_desk, stop_desk,  # noqa: E402
+                             wait_for, write_config)
 
 
 def read(work, name):
@@ -114,34 +73,12 @@ def png_rgba(data):
     return width, height, rows
 
 
-def start_desk(tavoria, work):
-    env = dict(os.environ)
-    env.pop("DBUS_SESSION_BUS_ADDRESS", None)
-    return subprocess.Popen([tavoria], cwd=work, env=env)
-
-
-def stop_desk(desk):
-    desk.terminate()
-    try:
-        desk.wait(10)
-    except subprocess.TimeoutExpired:
-        desk.kill()
-        desk.wait()
-
-
 def main():
     tavoria = sys.argv[1]
     try:
-        from selenium import webdriver
-        from selenium.webdriver.chrome.service import Service
         from selenium.webdriver.common.by import By
     except ImportError:
         print("SKIP: python3-selenium is not installed")
-        return SKIP
-    chromium = shutil.which("chromium")
-    driver_path = shutil.which("chromedriver") or "/usr/bin/chromedriver"
-    if not chromium or not os.path.exists(driver_path):
-        print("SKIP: chromium or chromium-driver is not installed")
         return SKIP
 
     work = tempfile.mkdtemp(prefix="tavoria-overlay-")
@@ -152,19 +89,14 @@ def main():
         captions = [("Ana Pérez", "Radio y vídeo en directo", ""),
                     ("José Ruiz", "Cierre", "Sala 2 · 18:00")]
         port = free_port()
-        write_config(work, port, captions)
+        write_config(work, port, captions=captions)
         desk = start_desk(tavoria, work)
         wait_for(lambda: api(port, "/api/state"), 20, "the desk's API")
 
-        options = webdriver.ChromeOptions()
-        options.binary_location = chromium
-        for arg in ["--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
-                    "--disable-background-networking", "--disable-component-update",
-                    "--disable-sync", "--disable-dev-shm-usage", f"--user-data-dir={profile}",
-                    "--window-size=960,540"]:
-            options.add_argument(arg)
-        browser = webdriver.Chrome(service=Service(executable_path=driver_path), options=options)
-        browser.set_page_load_timeout(20)
+        browser, missing = start_browser(profile, 960, 540)
+        if browser is None:
+            print("SKIP: " + missing)
+            return SKIP
         browser.get(f"http://127.0.0.1:{port}/overlay/")
         # A browser source of exactly 960x540: the 1920x1080 stage at half size.
         browser.execute_cdp_cmd("Emulation.setDeviceMetricsOverride",
