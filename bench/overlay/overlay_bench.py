@@ -11,7 +11,6 @@ Then watches the clock for 20 s and prints how late after the start of each seco
 the page shows that second (median and worst).
 """
 import os
-import shutil
 import statistics
 import sys
 import tempfile
@@ -19,7 +18,7 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "..", "tests", "remote"))
-from browser_support import (api, free_port, start_browser, start_desk, stop_desk,  # noqa: E402
+from browser_support import (api, clean_up, free_port, start_browser, start_desk,  # noqa: E402
                              wait_for, write_config)
 
 WATCH = """
@@ -98,12 +97,7 @@ def main():
               f"(goal: median < 50 ms)")
         return 0
     finally:
-        if browser is not None:
-            browser.quit()
-        if desk is not None:
-            stop_desk(desk)
-        shutil.rmtree(work, ignore_errors=True)
-        shutil.rmtree(profile, ignore_errors=True)
+        clean_up(browser, desk, work, profile)
 
 
 if __name__ == "__main__":

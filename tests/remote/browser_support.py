@@ -93,3 +93,13 @@ def start_browser(profile, width, height):
     browser = webdriver.Chrome(service=Service(executable_path=driver_path), options=options)
     browser.set_page_load_timeout(20)
     return browser, ""
+
+
+def clean_up(browser, desk, *folders):
+    """Closes the browser and the desk (either may be None) and removes the folders."""
+    if browser is not None:
+        browser.quit()
+    if desk is not None:
+        stop_desk(desk)
+    for folder in folders:
+        shutil.rmtree(folder, ignore_errors=True)

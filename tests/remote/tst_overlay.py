@@ -16,7 +16,6 @@ With TAVORIA_OVERLAY_SHOTS=<folder> it also leaves there a picture of each graph
 over a test picture (docs/).
 """
 import os
-import shutil
 import struct
 import subprocess
 import sys
@@ -25,8 +24,8 @@ import time
 import zlib
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from browser_support import (SKIP, api, free_port, start_browser, start_desk, stop_desk,  # noqa: E402
-                             wait_for, write_config)
+from browser_support import (SKIP, api, clean_up, free_port, start_browser,  # noqa: E402
+                             start_desk, stop_desk, wait_for, write_config)
 
 
 def read(work, name):
@@ -197,12 +196,7 @@ def main():
         print("PASS: the overlay graphics follow the desk")
         return 0
     finally:
-        if browser is not None:
-            browser.quit()
-        if desk is not None:
-            stop_desk(desk)
-        shutil.rmtree(work, ignore_errors=True)
-        shutil.rmtree(profile, ignore_errors=True)
+        clean_up(browser, desk, work, profile)
 
 
 def take_pictures(browser, port, folder):

@@ -9,15 +9,14 @@ a phone-sized window. Runs offline; exits 77 (skipped) when the browser, its
 driver or Selenium is missing.
 """
 import os
-import shutil
 import subprocess
 import sys
 import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from browser_support import (SKIP, api, free_port, start_browser, start_desk, stop_desk,  # noqa: E402
-                             wait_for, write_config)
+from browser_support import (SKIP, api, clean_up, free_port, start_browser,  # noqa: E402
+                             start_desk, wait_for, write_config)
 
 
 def make_clip(path, seconds):
@@ -107,12 +106,7 @@ def main():
         print("PASS: the web remote drives the desk")
         return 0
     finally:
-        if browser is not None:
-            browser.quit()
-        if desk is not None:
-            stop_desk(desk)
-        shutil.rmtree(work, ignore_errors=True)
-        shutil.rmtree(profile, ignore_errors=True)
+        clean_up(browser, desk, work, profile)
 
 
 if __name__ == "__main__":
