@@ -535,7 +535,9 @@ void TfrmMain::WireRemote() {
     // The overlay pages show what the overlay files hold, as soon as they hold it.
     connect(this, &TfrmMain::OverlayTextWritten, m_remote,
             [this](const QString& file, const QString& text) {
-                if (m_remote->overlay.Set(file, text))
+                // Nothing else shows these texts: without event clients there is
+                // nothing to send (the clock would otherwise wake MPRIS every second).
+                if (m_remote->overlay.Set(file, text) && m_remote->server.EventClients() > 0)
                     m_remote->SchedulePush();
             });
     for (QToolButton* b : {cmdRepeat, cmdStopOnPlay})

@@ -148,6 +148,11 @@
       [{ transform: "translateX(0)" }, { transform: "translateX(" + -width + "px)" }],
       { duration: (width / SPEED) * 1000, iterations: Infinity, easing: "linear" });
   }
+  function rebuildMarquee() {
+    const text = crawl.text;
+    crawl.text = null;
+    marquee(text || "");
+  }
   function currentScale() {
     const r = $("stage").getBoundingClientRect();
     return r.width / W || 1;
@@ -204,11 +209,10 @@
   document.addEventListener("DOMContentLoaded", () => {
     fit();
     window.addEventListener("resize", fit);
-    reduced.addEventListener("change", () => {
-      const text = crawl.text;
-      crawl.text = null;
-      marquee(text || "");
-    });
+    reduced.addEventListener("change", rebuildMarquee);
+    // The marquee's round is measured in the page's font: once a font that loads
+    // late is there, it is measured again so the loop stays seamless.
+    document.fonts.ready.then(rebuildMarquee);
     connect();
   });
 })();
