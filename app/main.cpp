@@ -7,9 +7,22 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QMessageBox>
 #include <QTimer>
 #include <cstdio>
+#include <unistd.h>
+
+namespace {
+// The process's resident memory in KiB (-1 when it cannot be read).
+long ResidentKb() {
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly))
+        return -1;
+    const QList<QByteArray> fields = statm.readAll().split(' ');
+    return fields.size() > 1 ? fields[1].toLong() * (sysconf(_SC_PAGESIZE) / 1024) : -1;
+}
+} // namespace
 
 int main(int argc, char** argv) {
     TuneAllocatorForLongRuns();
@@ -54,7 +67,8 @@ int main(int argc, char** argv) {
     // Benchmarks time the start until the window is on screen.
     if (qEnvironmentVariableIsSet("TAVORIA_QUIT_WHEN_SHOWN"))
         QTimer::singleShot(0, &app, [&started] {
-            std::printf("shown-ms=%.1f\n", started.nsecsElapsed() / 1e6);
+            std::printf("shown-ms=%.1f\nshown-rss-kb=%ld\n", started.nsecsElapsed() / 1e6,
+                        ResidentKb());
             std::fflush(stdout);
             QCoreApplication::exit(0);
         });
