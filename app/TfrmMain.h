@@ -7,6 +7,7 @@
 
 #include <QMainWindow>
 #include <QTimer>
+#include <array>
 #include <functional>
 #include <memory>
 
@@ -133,6 +134,8 @@ public:
 
     // Captions: the list, its editor, its menu and the links of the playlist rows.
     void PublishCaption(int row);
+    // Writes speaker, talk and details into the three caption files, in this order.
+    void WriteCaptionFiles(const std::array<QString, 3>& texts);
     void PublishLinkedCaption(const QString& link);
     void cmdAddClick();
     void lstTextosDblClick();
@@ -143,6 +146,8 @@ public:
     void sbmTitEditClick();
     void sbmTitDeleteClick();
     void sbmTitClearClick();
+    // "Quitar de pantalla": takes the caption off air (the three files emptied).
+    void sbmTitOffAirClick();
     void QuitarSubttulo1Click();
     void splResetLowerClick();
 
@@ -322,6 +327,7 @@ public:
     QAction* sbmTitEdit;
     QAction* sbmTitDelete;
     QAction* sbmTitClear;
+    QAction* sbmTitOffAir;
     QMenu* smnPlayList;
     QAction* QuitarSubttulo1;
     QAction* splResetLower;
@@ -341,6 +347,12 @@ public:
 signals:
     // A caption row was published (its three files written).
     void CaptionPublished(int row);
+    // The caption was taken off air (its three files emptied).
+    void CaptionCleared();
+    // One of the overlay files now holds text: written by the desk, or found so at
+    // start-up. file is its name ("hora.txt", "conteo.txt", "marquesina.txt",
+    // "ponente.txt", ...).
+    void OverlayTextWritten(const QString& file, const QString& text);
 
 protected:
     void closeEvent(QCloseEvent* event) override;

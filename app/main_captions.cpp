@@ -18,6 +18,7 @@ namespace {
 
 const QString kAdd = QStringLiteral("Add");
 const QString kEdit = QStringLiteral("Edit");
+const char* const kCaptionFiles[] = {"ponente.txt", "ponencia.txt", "detalles.txt"};
 
 // The caption list's own events: the Delete key, a change of size and a
 // double-click anywhere in the list. Nothing is consumed. The filter belongs to the
@@ -77,6 +78,7 @@ void TfrmMain::WireCaptions() {
     on(sbmTitEdit, &QAction::triggered, [this] { sbmTitEditClick(); });
     on(sbmTitDelete, &QAction::triggered, [this] { sbmTitDeleteClick(); });
     on(sbmTitClear, &QAction::triggered, [this] { sbmTitClearClick(); });
+    on(sbmTitOffAir, &QAction::triggered, [this] { sbmTitOffAirClick(); });
     on(QuitarSubttulo1, &QAction::triggered, [this] { QuitarSubttulo1Click(); });
     on(splResetLower, &QAction::triggered, [this] { splResetLowerClick(); });
 
@@ -95,14 +97,25 @@ void TfrmMain::PublishCaption(int row) {
     const QTreeWidgetItem* item = lstTextos->Row(row);
     if (!item)
         return;
+    WriteCaptionFiles(
+        {TListView::SubItem(item, 0), TListView::SubItem(item, 1), TListView::SubItem(item, 2)});
+    emit CaptionPublished(row);
+}
+
+void TfrmMain::WriteCaptionFiles(const std::array<QString, 3>& texts) {
     // In this order; the folder is read afresh for each file, and a failed write
     // leaves the later files as they were.
-    const char* const files[] = {"ponente.txt", "ponencia.txt", "detalles.txt"};
-    for (int j = 0; j < 3; ++j)
-        WriteTextFile(TListView::SubItem(item, j),
-                      OutputPath(txtCurrentSong->text(), QString::fromLatin1(files[j])),
-                      FileSync::Transient);
-    emit CaptionPublished(row);
+    for (int j = 0; j < 3; ++j) {
+        const QString file = QString::fromLatin1(kCaptionFiles[j]);
+        WriteTextFile(texts[j], OutputPath(txtCurrentSong->text(), file), FileSync::Transient);
+        emit OverlayTextWritten(file, texts[j]);
+    }
+}
+
+void TfrmMain::sbmTitOffAirClick() {
+    // The three files emptied, as a caption with no texts would leave them.
+    WriteCaptionFiles({});
+    emit CaptionCleared();
 }
 
 void TfrmMain::PublishLinkedCaption(const QString& link) {

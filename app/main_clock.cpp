@@ -42,6 +42,7 @@ void TfrmMain::tmrHoraTimer() {
     m_clockFailure.Run([&] {
         WriteTextFile(now, OutputPath(txtCurrentSong->text(), QStringLiteral("hora.txt")),
                       FileSync::Transient);
+        emit OverlayTextWritten(QStringLiteral("hora.txt"), now);
     });
 }
 
@@ -71,16 +72,20 @@ void TfrmMain::tmrRegresivoTimer() {
     m_countdownFailure.Run([&] {
         WriteTextFile(step.text, OutputPath(txtCurrentSong->text(), QStringLiteral("conteo.txt")),
                       FileSync::Transient);
-        if (step.finished)
-            WriteTextFile(txtMensajeConteo->text(),
-                          OutputPath(txtCurrentSong->text(), QStringLiteral("conteo.txt")),
+        emit OverlayTextWritten(QStringLiteral("conteo.txt"), step.text);
+        if (step.finished) {
+            const QString message = txtMensajeConteo->text();
+            WriteTextFile(message, OutputPath(txtCurrentSong->text(), QStringLiteral("conteo.txt")),
                           FileSync::Transient);
+            emit OverlayTextWritten(QStringLiteral("conteo.txt"), message);
+        }
     });
 }
 
 void TfrmMain::btnSendMarquesinaClick() {
-    WriteTextFile(MarqueeFileText(txtMarquesina->toPlainText()),
-                  OutputPath(txtCurrentSong->text(), QStringLiteral("marquesina.txt")));
+    const QString marquee = MarqueeFileText(txtMarquesina->toPlainText());
+    WriteTextFile(marquee, OutputPath(txtCurrentSong->text(), QStringLiteral("marquesina.txt")));
+    emit OverlayTextWritten(QStringLiteral("marquesina.txt"), marquee);
     // The settings and the lists on the window itself (the caption list lies on a
     // tab and is not among them), in one write of config.ini.
     const QStringList refused = WriteConfig(false);

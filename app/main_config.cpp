@@ -115,6 +115,21 @@ void TfrmMain::LoadConfig(const TIniDocument& ini) {
     const QString marquee = OutputPath(txtCurrentSong->text(), QStringLiteral("marquesina.txt"));
     if (QFileInfo(marquee).isFile())
         txtMarquesina->setPlainText(ReadTextFile(marquee));
+    // What the overlay files hold from the last session is on air until the desk
+    // writes them again: the overlay pages start from it.
+    for (const char* name :
+         {"ponente.txt", "ponencia.txt", "detalles.txt", "conteo.txt", "marquesina.txt"}) {
+        const QString file = QString::fromLatin1(name);
+        const QString path = OutputPath(txtCurrentSong->text(), file);
+        if (QFileInfo(path).isFile()) {
+            try {
+                emit OverlayTextWritten(file, ReadTextFile(path));
+            } catch (const std::exception&) {
+                // An unreadable file stays out of the overlay pages; the desk
+                // writes it again when it next publishes.
+            }
+        }
+    }
 }
 
 QString TfrmMain::ChooseFolder() {

@@ -599,6 +599,9 @@ void TfrmMain::BuildMenus() {
         Named(subMenuLista->addAction(icons16.Icon(4), QStringLiteral("Enviar Subtítulo")),
               "sbmSendMesage");
     subMenuLista->setDefaultAction(sbmSendMesage);
+    // Next to sending: taking the caption off air.
+    sbmTitOffAir =
+        Named(subMenuLista->addAction(QStringLiteral("Quitar de pantalla")), "sbmTitOffAir");
     subMenuLista->addSeparator();
     sbmTitEdit =
         Named(subMenuLista->addAction(icons16.Icon(14), QStringLiteral("Editar")), "sbmTitEdit");

@@ -8,6 +8,7 @@
 #include "media/TavoriaError.h"
 #include "player/VlcPlayerUnit.h"
 #include "remote/Mpris.h"
+#include "remote/OverlayFiles.h"
 #include "remote/RemoteApi.h"
 #include "remote/RemoteServer.h"
 #include "remote/RemoteSettings.h"
@@ -127,6 +128,7 @@ public:
     QJsonArray Captions() override;
     int CaptionCount() override { return w->lstTextos->RowCount(); }
     void PublishCaption(int row) override;
+    void ClearCaption() override;
     bool AddCaption(const QString& speaker, const QString& talk, const QString& details) override;
     void StartCountdown(std::optional<QTime> time) override;
     void StopCountdown() override;
@@ -157,6 +159,7 @@ public:
     QElapsedTimer sincePositionPush;
     qint64 lengthMs = 0;
     QJsonValue caption = QJsonValue::Null;
+    OverlayTexts overlay;
 
 private:
     // Runs a handler; its failure is shown in the window's error box, as when the
@@ -204,6 +207,9 @@ TRemoteLink::TRemoteLink(TfrmMain* window)
 }
 
 bool TRemoteLink::Start(const RemoteServerConfig& config, QString* error) {
+    // The overlay pages; a folder "overlays" in the working folder restyles them.
+    server.SetFileSource(
+        OverlayFileSource(QDir::current().absoluteFilePath(QStringLiteral("overlays"))));
     return server.Start(config, error);
 }
 
@@ -288,6 +294,7 @@ QJsonObject TRemoteLink::State() {
         {QStringLiteral("caption"), caption},
         {QStringLiteral("effect"), effect},
         {QStringLiteral("clock"), w->lblHora->text()},
+        {QStringLiteral("overlay"), overlay.Json()},
     };
 }
 
@@ -358,6 +365,10 @@ QJsonArray TRemoteLink::Captions() {
 
 void TRemoteLink::PublishCaption(int row) {
     Invoke([this, row] { w->PublishCaption(row); });
+}
+
+void TRemoteLink::ClearCaption() {
+    Invoke([this] { w->sbmTitOffAirClick(); });
 }
 
 bool TRemoteLink::AddCaption(const QString& speaker, const QString& talk, const QString& details) {
@@ -517,6 +528,18 @@ void TfrmMain::WireRemote() {
                                         {QStringLiteral("details"), TListView::SubItem(item, 2)}};
         m_remote->SchedulePush();
     });
+    connect(this, &TfrmMain::CaptionCleared, m_remote, [this] {
+        m_remote->caption = QJsonValue::Null;
+        m_remote->SchedulePush();
+    });
+    // The overlay pages show what the overlay files hold, as soon as they hold it.
+    connect(this, &TfrmMain::OverlayTextWritten, m_remote,
+            [this](const QString& file, const QString& text) {
+                // Nothing else shows these texts: without event clients there is
+                // nothing to send (the clock would otherwise wake MPRIS every second).
+                if (m_remote->overlay.Set(file, text) && m_remote->server.EventClients() > 0)
+                    m_remote->SchedulePush();
+            });
     for (QToolButton* b : {cmdRepeat, cmdStopOnPlay})
         connect(b, &QToolButton::toggled, m_remote, [this] { m_remote->SchedulePush(); });
 

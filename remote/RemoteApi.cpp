@@ -187,6 +187,11 @@ QJsonObject RemoteApi::Route(const HttpRequest& request, int& status) {
         status = 201;
         return done({{QStringLiteral("number"), m_desk->CaptionCount()}});
     }
+    if (route == QStringLiteral("captions/clear")) {
+        need(true);
+        m_desk->ClearCaption();
+        return done();
+    }
     if (s.size() == 3 && s[0] == QStringLiteral("captions") && s[2] == QStringLiteral("publish")) {
         need(true);
         const int row = PathNumber(s[1], m_desk->CaptionCount(), QStringLiteral("subtítulos"));

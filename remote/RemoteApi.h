@@ -47,6 +47,8 @@ public:
     virtual QJsonArray Captions() = 0;
     virtual int CaptionCount() = 0;
     virtual void PublishCaption(int row) = 0;
+    // Takes the caption off air (its files emptied).
+    virtual void ClearCaption() = 0;
     // Adds a caption through the editor; false when the editor refuses it (its
     // two-character rule).
     virtual bool AddCaption(const QString& speaker, const QString& talk,

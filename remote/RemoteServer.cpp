@@ -268,8 +268,12 @@ void RemoteServerWorker::Handle(quint64 id, Connection& c) {
     const HttpRequest& r = c.request;
     c.headOnly = r.method == "HEAD";
     if (!r.path.startsWith(QStringLiteral("/api/")) && r.path != QStringLiteral("/api")) {
-        const auto file = m_static.constFind(r.path);
-        if (file == m_static.constEnd()) {
+        std::optional<StaticFile> file;
+        if (const auto own = m_static.constFind(r.path); own != m_static.constEnd())
+            file = *own;
+        else if (m_front->m_fileSource)
+            file = m_front->m_fileSource(r);
+        if (!file) {
             Respond(id, c, ErrorReply(404, QStringLiteral("No existe %1").arg(r.path)));
             return;
         }

@@ -18,6 +18,7 @@
 #include <QObject>
 #include <QPointer>
 #include <functional>
+#include <optional>
 
 class QThread;
 class RemoteServerWorker;
@@ -56,6 +57,10 @@ public:
     void SetHandler(Handler handler) { m_handler = std::move(handler); }
     // Files answered by path ("/" included) for GET and HEAD.
     void SetStaticFiles(QHash<QString, StaticFile> files) { m_static = std::move(files); }
+    // Asked, on the server's thread, for a GET or HEAD of a path the files above do
+    // not hold; nullopt: no such file. Set before Start.
+    using FileSource = std::function<std::optional<StaticFile>(const HttpRequest&)>;
+    void SetFileSource(FileSource source) { m_fileSource = std::move(source); }
 
     // Listens as configured (stopping first if running); false with a Spanish
     // message when the address cannot be used.
@@ -80,6 +85,7 @@ private:
 
     Handler m_handler;
     QHash<QString, StaticFile> m_static;
+    FileSource m_fileSource;
     RemoteServerConfig m_config;
     QThread* m_thread = nullptr;
     QPointer<RemoteServerWorker> m_worker;

@@ -95,6 +95,7 @@ private slots:
     void firstCaptionAtTheEndOfMedia();
     void pastedLineBreakBecomesASpace();
     void cellWithALineBreakCostsOnlyItself();
+    void offAirEmptiesTheThreeFiles();
 
 private:
     QString Out(const QString& name) const { return m_out + QLatin1Char('/') + name; }
@@ -183,9 +184,10 @@ void TstCaptions::typeAddAndDoubleClickThroughTheWidgets() {
     QStringList items;
     for (QAction* a : m_w->subMenuLista->actions())
         items << (a->isSeparator() ? QStringLiteral("-") : a->text());
-    QCOMPARE(items, (QStringList{QStringLiteral("Enviar Subtítulo"), QStringLiteral("-"),
-                                 QStringLiteral("Editar"), QStringLiteral("Eliminar"),
-                                 QStringLiteral("Borrar Todo")}));
+    QCOMPARE(items,
+             (QStringList{QStringLiteral("Enviar Subtítulo"), QStringLiteral("Quitar de pantalla"),
+                          QStringLiteral("-"), QStringLiteral("Editar"), QStringLiteral("Eliminar"),
+                          QStringLiteral("Borrar Todo")}));
     m_w->sbmSendMesage->trigger();
     m_w->subMenuLista->hide();
     QCOMPARE(ReadAll(Out(QStringLiteral("ponente.txt"))), QByteArray("Ana P\xC3\xA9rez"));
@@ -604,6 +606,44 @@ void TstCaptions::cellWithALineBreakCostsOnlyItself() {
     QCOMPARE(ini.ReadInteger(c, QStringLiteral("RepetirDesde"), -1), 7);
     QCOMPARE(ini.ReadInteger(c, QStringLiteral("UDPMode"), -1), 1);
     QCOMPARE(ini.ReadString(c, QStringLiteral("OutTextos"), QString()), m_out);
+}
+
+void TstCaptions::offAirEmptiesTheThreeFiles() {
+    AddCaption(QStringLiteral("Ana"), QStringLiteral("Charla"), QStringLiteral("Sala"));
+    Select(m_w->lstTextos, {0}, 0);
+    m_w->sbmSendMesage->trigger();
+    QCOMPARE(ReadAll(Out(QStringLiteral("ponente.txt"))), QByteArray("Ana"));
+    QSignalSpy cleared(m_w.get(), &TfrmMain::CaptionCleared);
+    QSignalSpy written(m_w.get(), &TfrmMain::OverlayTextWritten);
+
+    // From the list's menu, with nothing selected too: the three files are emptied
+    // (0 bytes), the list keeps its rows.
+    m_w->lstTextos->clearSelection();
+    m_w->sbmTitOffAir->trigger();
+    QCOMPARE(m_w->Errors().Count(), 0);
+    for (const char* f : {"ponente.txt", "ponencia.txt", "detalles.txt"})
+        QCOMPARE(ReadAll(Out(QString::fromLatin1(f))), QByteArray());
+    QCOMPARE(m_w->lstTextos->RowCount(), 1);
+    QCOMPARE(cleared.size(), 1);
+    QCOMPARE(written.size(), 3);
+    QCOMPARE(written[0][0].toString(), QStringLiteral("ponente.txt"));
+    QCOMPARE(written[2][1].toString(), QString());
+
+    // A write that fails stops there, as a publication does: one error box names
+    // the file, the earlier file is empty, the later one keeps its text, and the
+    // caption is not reported as taken off.
+    Select(m_w->lstTextos, {0}, 0);
+    m_w->sbmSendMesage->trigger();
+    QCOMPARE(ReadAll(Out(QStringLiteral("detalles.txt"))), QByteArray("Sala"));
+    QVERIFY(QFile::remove(Out(QStringLiteral("ponencia.txt"))));
+    QVERIFY(QDir().mkpath(Out(QStringLiteral("ponencia.txt"))));
+    m_w->sbmTitOffAir->trigger();
+    QCOMPARE(m_w->Errors().Count(), 1);
+    QVERIFY2(m_w->Errors().LastText().contains(QStringLiteral("ponencia.txt")),
+             qPrintable(m_w->Errors().LastText()));
+    QCOMPARE(ReadAll(Out(QStringLiteral("ponente.txt"))), QByteArray());
+    QCOMPARE(ReadAll(Out(QStringLiteral("detalles.txt"))), QByteArray("Sala"));
+    QCOMPARE(cleared.size(), 1);
 }
 
 QTEST_MAIN(TstCaptions)

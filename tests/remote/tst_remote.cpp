@@ -61,6 +61,8 @@ private slots:
     void floodsLeaveTheDeskPlaying();
     void pushChannelFollowsTheWindow();
     void editorCountdownAndMarquee();
+    void overlayTextsFollowTheFiles();
+    void overlayPagesByNameWithOverrides();
     void mprisDrivesTheDesk();
     void settingsSectionInConfigIni();
 
@@ -778,6 +780,145 @@ void TstRemote::editorCountdownAndMarquee() {
              qPrintable(sent));
     QVERIFY(QFileInfo::exists(m_work->filePath(QStringLiteral("config.ini"))));
     QCOMPARE(m_w->Errors().Count(), 0);
+}
+
+void TstRemote::overlayTextsFollowTheFiles() {
+    AddCaptionRow(m_w.get(), QStringLiteral("Ana Pérez"), QStringLiteral("Apertura"), QString());
+    const quint16 port = Start();
+    HttpClient c(port);
+    EventClient events(port);
+    QVERIFY(events.WaitConnected());
+    auto file = [&](const char* name) {
+        QFile f(m_work->filePath(QString::fromLatin1(name)));
+        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QStringLiteral("-");
+    };
+    auto overlayOf = [](const QJsonObject& state) {
+        return state.value(QStringLiteral("overlay")).toObject();
+    };
+
+    // Published: the pushed state holds the three texts; taken off: none, and the
+    // three files are empty.
+    HttpResult r = c.Post(QStringLiteral("/api/captions/1/publish"));
+    QCOMPARE(r.status, 200);
+    QJsonObject caption = overlayOf(r.json.value(QStringLiteral("state")).toObject())
+                              .value(QStringLiteral("caption"))
+                              .toObject();
+    QCOMPARE(caption.value(QStringLiteral("speaker")).toString(), QStringLiteral("Ana Pérez"));
+    QCOMPARE(caption.value(QStringLiteral("details")).toString(), QString());
+    const int from = int(events.messages.size());
+    r = c.Post(QStringLiteral("/api/captions/clear"));
+    QCOMPARE(r.status, 200);
+    for (const char* name : {"ponente.txt", "ponencia.txt", "detalles.txt"})
+        QCOMPARE(file(name), QString());
+    const QJsonObject state = r.json.value(QStringLiteral("state")).toObject();
+    QVERIFY(state.value(QStringLiteral("caption")).isNull());
+    QVERIFY(overlayOf(state).value(QStringLiteral("caption")).isNull());
+    QTRY_VERIFY_WITH_TIMEOUT(events.Find(
+                                 [&](const QJsonObject& s) {
+                                     return overlayOf(s).value(QStringLiteral("caption")).isNull();
+                                 },
+                                 from) >= 0,
+                             3000);
+    QCOMPARE(c.Get(QStringLiteral("/api/captions/clear")).status, 405);
+
+    // The clock's text is hora.txt's; the countdown's is conteo.txt's, its end
+    // message included; the marquee's is marquesina.txt's (TAB between lines).
+    QTRY_VERIFY_WITH_TIMEOUT(overlayOf(c.Get(QStringLiteral("/api/state")).json)
+                                     .value(QStringLiteral("clock"))
+                                     .toString() == file("hora.txt"),
+                             5000);
+    m_w->txtMensajeConteo->setText(QStringLiteral("¡Empezamos!"));
+    QCOMPARE(c.Post(QStringLiteral("/api/countdown/start"), R"({"time":"00:02"})").status, 200);
+    QTRY_VERIFY_WITH_TIMEOUT(events.Find([](const QJsonObject& s) {
+        return s.value(QStringLiteral("overlay")).toObject().value(QStringLiteral("countdown")) ==
+               QStringLiteral("00:01");
+    }) >= 0,
+                             5000);
+    QTRY_COMPARE_WITH_TIMEOUT(overlayOf(c.Get(QStringLiteral("/api/state")).json)
+                                  .value(QStringLiteral("countdown"))
+                                  .toString(),
+                              QStringLiteral("¡Empezamos!"), 8000);
+    QCOMPARE(file("conteo.txt"), QStringLiteral("¡Empezamos!"));
+    QCOMPARE(c.Post(QStringLiteral("/api/marquee"), R"({"text":"Uno\nDos\r\nTres"})").status, 200);
+    QCOMPARE(file("marquesina.txt"), QStringLiteral("Uno\tDos\tTres"));
+    QCOMPARE(overlayOf(c.Get(QStringLiteral("/api/state")).json)
+                 .value(QStringLiteral("marquee"))
+                 .toString(),
+             QStringLiteral("Uno\tDos\tTres"));
+    QCOMPARE(m_w->Errors().Count(), 0);
+}
+
+void TstRemote::overlayPagesByNameWithOverrides() {
+    quint16 port = Start();
+    HttpClient c(port);
+    const struct {
+        const char* path;
+        int status;
+        const char* type; // the start of the Content-Type
+        const char* holds;
+    } cases[] = {
+        {"/overlay/", 200, "text/html", "id=\"lowerthird\""},
+        {"/overlay", 200, "text/html", "id=\"marquee\""},
+        {"/overlay/lowerthird", 200, "text/html", "id=\"lt-details\""},
+        {"/overlay/clock", 200, "text/html", "id=\"ck-text\""},
+        {"/overlay/countdown", 200, "text/html", "id=\"cd-text\""},
+        {"/overlay/marquee", 200, "text/html", "id=\"mq-track\""},
+        {"/overlay/overlay.js", 200, "text/javascript", "/api/events"},
+        {"/overlay/clock.css", 200, "text/css", "#clock"},
+        {"/overlay/nothing", 404, "", ""},
+        {"/overlay/%2e%2e%2fconfig.ini", 404, "", ""},
+        {"/overlay/.hidden.css", 404, "", ""},
+        {"/overlay/config.ini", 404, "", ""},
+        {"/overlay/sub/clock.css", 404, "", ""},
+    };
+    for (const auto& t : cases) {
+        const HttpResult r = c.Get(QString::fromLatin1(t.path));
+        QVERIFY2(r.status == t.status, t.path);
+        if (t.status != 200)
+            continue;
+        QVERIFY2(r.Header("Content-Type").startsWith(t.type), t.path);
+        QVERIFY2(r.body.contains(t.holds), t.path);
+        // Nothing beyond the desk, and a designer's change shows at the next load
+        // (every answer of the desk is no-store).
+        QVERIFY2(r.Header("Content-Security-Policy").contains("default-src 'none'"), t.path);
+        QCOMPARE(r.Header("Cache-Control"), QByteArray("no-store"));
+        QVERIFY2(!r.body.contains("{{query}}") && !r.body.contains("http://") &&
+                     !r.body.contains("https://"),
+                 t.path);
+    }
+    QCOMPARE(c.Post(QStringLiteral("/overlay/clock")).status, 405);
+
+    // A folder "overlays" in the working folder replaces files by name, at once;
+    // its other files stay the built-in ones; removed, the built-in one is back.
+    QVERIFY(QDir(m_work->path()).mkdir(QStringLiteral("overlays")));
+    QFile css(m_work->filePath(QStringLiteral("overlays/clock.css")));
+    QVERIFY(css.open(QIODevice::WriteOnly));
+    css.write("#clock { color: red; }");
+    css.close();
+    QFile page(m_work->filePath(QStringLiteral("overlays/clock.html")));
+    QVERIFY(page.open(QIODevice::WriteOnly));
+    page.write("<link href=\"/overlay/clock.css{{query}}\">mine");
+    page.close();
+    QCOMPARE(c.Get(QStringLiteral("/overlay/clock.css")).body,
+             QByteArray("#clock { color: red; }"));
+    QCOMPARE(c.Get(QStringLiteral("/overlay/clock")).body,
+             QByteArray("<link href=\"/overlay/clock.css\">mine"));
+    QVERIFY(c.Get(QStringLiteral("/overlay/marquee.css")).body.contains("#mq-track"));
+    QVERIFY(QFile::remove(css.fileName()));
+    QVERIFY(c.Get(QStringLiteral("/overlay/clock.css")).body.contains("#clock {\n"));
+
+    // With a token the pages need it like every other request, and their links
+    // carry it so their style sheets and script load.
+    RemoteServerConfig config;
+    config.token = "s3cret-tok3n/+";
+    port = Start(config);
+    c.SetPort(port);
+    QCOMPARE(c.Get(QStringLiteral("/overlay/lowerthird")).status, 401);
+    QCOMPARE(c.Get(QStringLiteral("/overlay/overlay.js")).status, 401);
+    const HttpResult r = c.Get(QStringLiteral("/overlay/lowerthird?token=s3cret-tok3n%2F%2B"));
+    QCOMPARE(r.status, 200);
+    QVERIFY2(r.body.contains("/overlay/overlay.js?token=s3cret-tok3n%2F%2B\""), r.body.constData());
+    QCOMPARE(c.Get(QStringLiteral("/overlay/overlay.js?token=s3cret-tok3n%2F%2B")).status, 200);
 }
 
 void TstRemote::mprisDrivesTheDesk() {

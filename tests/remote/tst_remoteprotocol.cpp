@@ -47,6 +47,7 @@ public:
     QJsonArray Captions() override { return {}; }
     int CaptionCount() override { return captionCount; }
     void PublishCaption(int row) override { calls << QStringLiteral("Publish %1").arg(row); }
+    void ClearCaption() override { calls << QStringLiteral("ClearCaption"); }
     bool AddCaption(const QString& a, const QString& b, const QString& c) override {
         calls << QStringLiteral("Add %1|%2|%3").arg(a, b, c);
         if (acceptCaption)
@@ -305,6 +306,8 @@ void TstRemoteProtocol::routesCallTheDesk() {
         {"POST", "/api/playlist/3/next", {}, 200, "MakeNext 2"},
         {"POST", "/api/playlist/03/next", {}, 400, ""},
         {"POST", "/api/captions/2/publish", {}, 200, "Publish 1"},
+        {"POST", "/api/captions/clear", {}, 200, "ClearCaption"},
+        {"GET", "/api/captions/clear", {}, 405, ""},
         {"POST", "/api/captions", R"({"speaker":"Ana","talk":"Tema","details":"Sala"})", 201,
          "Add Ana|Tema|Sala"},
         {"POST", "/api/captions", R"({"speaker":"Ana","talk":"Tema"})", 201, "Add Ana|Tema|"},
