@@ -12,7 +12,9 @@
 #include <QLineEdit>
 #include <QSlider>
 #include <QTime>
+#include <QTimer>
 #include <QToolButton>
+#include <QUrl>
 
 void TfrmMain::cmdPlayPauseClick() {
     if (vlcPlayer->IsPause())
@@ -53,8 +55,18 @@ void TfrmMain::ProgBarChange() {
     vlcPlayer->SetVideoPosInMs(ProgBar->value());
 }
 
+void TfrmMain::vlcPlayerMediaPlayerMediaChanged() {
+    // A new media: its end moves the list on only once it has played. Reports of
+    // the media before it were all delivered before this one.
+    m_mediaPlayed = false;
+}
+
 void TfrmMain::vlcPlayerMediaPlayerPlaying() {
     cmdPlayPause->setIcon(imgControls.Icon(2));
+    m_mediaPlayed = true;
+    m_failuresInARow = 0;
+    MarkRowFailed(lstPlayList->Row(CurrentIndex), false);
+    lstPlayList->viewport()->update();
 }
 
 void TfrmMain::vlcPlayerMediaPlayerPaused() {
@@ -79,14 +91,16 @@ void TfrmMain::vlcPlayerMediaPlayerStopped() {
 
 void TfrmMain::vlcPlayerMediaPlayerEndReached() {
     const EndOfMediaPlan plan =
-        PlanEndOfMedia(LastTimeMs, chkHoraPistas->isChecked(), cmdRepeat->isChecked(),
+        PlanEndOfMedia(m_mediaPlayed, chkHoraPistas->isChecked(), cmdRepeat->isChecked(),
                        cmdStopOnPlay->isChecked(), chkTopSubtitle->isChecked());
     if (!plan.act)
         return;
+    m_mediaPlayed = false;
     LastTimeMs = 0;
     if (plan.announce)
         lblHoraClick();
-    if (plan.repeat)
+    // The row that played may have left the list: then the list goes on.
+    if (plan.repeat && CurrentIndex >= 0)
         NextIndex = CurrentIndex;
     if (plan.next)
         cmdNextClick();
@@ -95,7 +109,29 @@ void TfrmMain::vlcPlayerMediaPlayerEndReached() {
 }
 
 void TfrmMain::vlcPlayerMediaPlayerEncounteredError() {
-    Mensaje(QStringLiteral("Error al reproducir este archivo") + vlcPlayer->GetMediaMrl(), 0);
+    const QString mrl = vlcPlayer->GetMediaMrl();
+    const QUrl url(mrl);
+    const QString where = url.isLocalFile() ? url.toLocalFile() : mrl;
+    // Inside Next's play call the row is not CurrentIndex yet.
+    QTreeWidgetItem* row = lstPlayList->Row(m_startingRow >= 0 ? m_startingRow : CurrentIndex);
+    MarkRowFailed(row, true);
+    BlankMonitor();
+    Mensaje(QStringLiteral("Error al reproducir este archivo: ") + where, 0);
+    if (!chkSaltarError->isChecked() || m_startingRow >= 0)
+        return;
+    if (++m_failuresInARow >= 3) {
+        m_failuresInARow = 0;
+        Mensaje(
+            QStringLiteral("Tres pistas seguidas no se pudieron reproducir: la lista se detuvo"),
+            0);
+        return;
+    }
+    // The failing row stays marked and the list goes on by itself.
+    m_skipTimer->start();
+}
+
+void TfrmMain::BlankMonitor() {
+    vlcPlayer->BlankVideo();
 }
 
 void TfrmMain::vlcPlayerMediaPlayerTimeChanged(qint64 time) {
