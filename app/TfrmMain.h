@@ -164,6 +164,7 @@ public:
     void cmdStopOnPlayClick();
     void ProgBarChange();
     void vlcPlayerMediaPlayerMediaChanged();
+    void vlcPlayerMediaPlayerEsAdded();
     void vlcPlayerMediaPlayerPlaying();
     void vlcPlayerMediaPlayerPaused();
     void vlcPlayerMediaPlayerStopped();
@@ -379,6 +380,7 @@ private:
     void RowFilesMissing(const QList<quint64>& ids, quint64 announce);
     // Shows the video area black (nothing stale on the monitor).
     void BlankMonitor();
+    void MediaAiring();
     void WirePlayer();
     void StartMediaKeys();
     void WireUrlEntry();
@@ -398,10 +400,14 @@ private:
     bool m_progBarAttached = true;
     // The media set last has reported Playing and its end has not been acted on.
     bool m_mediaPlayed = false;
+    // The media set last has a sound or picture stream.
+    bool m_mediaHasStreams = false;
     // The row handed to the player while its play call runs (an error raised
     // inside it names that row), else -1.
     int m_startingRow = -1;
     int m_failuresInARow = 0;
+    // The next row whose missing file is told when its check ends; 0 for none.
+    quint64 m_announceNext = 0;
     QTimer* m_skipTimer = nullptr;
     TRowFileCheck* m_fileCheck = nullptr;
     QList<QTreeWidgetItem*> m_rowsToCheck;

@@ -124,8 +124,11 @@ void TfrmMain::QueueFileCheck(QTreeWidgetItem* item) {
 }
 
 void TfrmMain::CheckNextRow() {
-    if (QTreeWidgetItem* row = lstPlayList->Row(NextIndex))
-        m_fileCheck->Check({row}, TRowFileCheck::RowId(row));
+    m_announceNext = 0;
+    if (QTreeWidgetItem* row = lstPlayList->Row(NextIndex)) {
+        m_announceNext = TRowFileCheck::RowId(row);
+        m_fileCheck->Check({row}, m_announceNext);
+    }
 }
 
 void TfrmMain::RowFilesMissing(const QList<quint64>& ids, quint64 announce) {
@@ -136,7 +139,7 @@ void TfrmMain::RowFilesMissing(const QList<quint64>& ids, quint64 announce) {
         if (!missing.contains(id))
             continue;
         MarkRowFailed(row, true);
-        if (id == announce && i == NextIndex)
+        if (id == announce && id == m_announceNext && i == NextIndex)
             Mensaje(QStringLiteral("El siguiente archivo no existe: ") + TListView::SubItem(row, 2),
                     0);
     }

@@ -59,14 +59,27 @@ void TfrmMain::vlcPlayerMediaPlayerMediaChanged() {
     // A new media: its end moves the list on only once it has played. Reports of
     // the media before it were all delivered before this one.
     m_mediaPlayed = false;
+    m_mediaHasStreams = false;
+}
+
+void TfrmMain::vlcPlayerMediaPlayerEsAdded() {
+    m_mediaHasStreams = true;
+    if (m_mediaPlayed)
+        MediaAiring();
+}
+
+void TfrmMain::MediaAiring() {
+    // The row plays: its failure mark goes, and the count of failures in a row
+    // starts again.
+    m_failuresInARow = 0;
+    MarkRowFailed(lstPlayList->Row(CurrentIndex), false);
 }
 
 void TfrmMain::vlcPlayerMediaPlayerPlaying() {
     cmdPlayPause->setIcon(imgControls.Icon(2));
     m_mediaPlayed = true;
-    m_failuresInARow = 0;
-    MarkRowFailed(lstPlayList->Row(CurrentIndex), false);
-    lstPlayList->viewport()->update();
+    if (m_mediaHasStreams)
+        MediaAiring();
 }
 
 void TfrmMain::vlcPlayerMediaPlayerPaused() {
@@ -96,6 +109,12 @@ void TfrmMain::vlcPlayerMediaPlayerEndReached() {
     if (!plan.act)
         return;
     m_mediaPlayed = false;
+    if (!m_mediaHasStreams) {
+        // Opened and "played" without a single sound or picture stream (bytes no
+        // decoder takes): a failed row, not one that aired.
+        vlcPlayerMediaPlayerEncounteredError();
+        return;
+    }
     LastTimeMs = 0;
     if (plan.announce)
         lblHoraClick();
@@ -121,6 +140,7 @@ void TfrmMain::vlcPlayerMediaPlayerEncounteredError() {
         return;
     if (++m_failuresInARow >= 3) {
         m_failuresInARow = 0;
+        m_announceNext = 0; // this message stays
         Mensaje(
             QStringLiteral("Tres pistas seguidas no se pudieron reproducir: la lista se detuvo"),
             0);

@@ -134,6 +134,7 @@ void TfrmMain::WirePlayer() {
     };
     on(&TVlcPlayer::OnMediaPlayerMediaChanged,
        [this](const QString&) { vlcPlayerMediaPlayerMediaChanged(); });
+    on(&TVlcPlayer::OnMediaPlayerEsAdded, [this](int, int) { vlcPlayerMediaPlayerEsAdded(); });
     on(&TVlcPlayer::OnMediaPlayerPlaying, [this] { vlcPlayerMediaPlayerPlaying(); });
     on(&TVlcPlayer::OnMediaPlayerPaused, [this] { vlcPlayerMediaPlayerPaused(); });
     on(&TVlcPlayer::OnMediaPlayerStopped, [this] { vlcPlayerMediaPlayerStopped(); });

@@ -334,9 +334,12 @@ void TstPlayout::skipRowsWithErrors() {
     connect(m_w->vlcPlayer, &TVlcPlayer::OnMediaPlayerPlaying, this,
             [&] { played << m_w->CurrentIndex; });
     m_w->cmdNext->click();
-    // The 1 s clip ends, the two failing rows are marked and passed, the last plays.
-    QTRY_VERIFY_WITH_TIMEOUT(played.size() >= 2, 40000);
-    QCOMPARE(played.mid(0, 2), (QList<int>{0, 3}));
+    // The 1 s clip ends, the two failing rows are marked and passed, the last plays
+    // (libVLC reports the undecodable file as playing for an instant).
+    QTRY_VERIFY_WITH_TIMEOUT(played.contains(3), 40000);
+    QCOMPARE(played.first(), 0);
+    QVERIFY(!played.contains(1));
+    QCOMPARE(m_w->CurrentIndex, 3);
     QVERIFY(TfrmMain::RowFailed(m_w->lstPlayList->Row(1)));
     QVERIFY(TfrmMain::RowFailed(m_w->lstPlayList->Row(2)));
     // Three failures in a row stop the list with one message.
