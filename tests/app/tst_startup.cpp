@@ -261,6 +261,9 @@ void TstStartup::closeSavesInOrderAndSalirSavesNothing() {
         QTreeWidgetItem* row = pl->AddItem();
         for (const char* s : {"a.mp4", "00:00:00", "/m/a.mp4", "0", ""})
             pl->AddSubItem(row, QString::fromUtf8(s));
+        // Skipping failed rows is off unless the operator turns it on.
+        QVERIFY(!w->chkSaltarError->isChecked());
+        w->chkSaltarError->setChecked(true);
         w->show();
         QVERIFY(w->close());
     }
@@ -270,11 +273,11 @@ void TstStartup::closeSavesInOrderAndSalirSavesNothing() {
     QVERIFY(!QByteArray(saved).replace("\r\n", "").contains('\n'));
     QVERIFY(saved.endsWith("\r\n\r\n"));
     const QByteArray bytes = ReadAll(QStringLiteral("config.ini"));
-    QCOMPARE(
-        KeysOf(bytes, "CONFIG"),
-        (QStringList{"RootFolder", "CunhasFolder", "OutTextos", "SoundMain", "SoundCue",
-                     "SoundInput", "SoundHoras", "RepetirDesde", "EfectosIndex", "VolPrincipal",
-                     "VolEfectos", "VolPisador", "NDIMode", "UDPMode", "TOPSubTitle"}));
+    QCOMPARE(KeysOf(bytes, "CONFIG"),
+             (QStringList{"RootFolder", "CunhasFolder", "OutTextos", "SoundMain", "SoundCue",
+                          "SoundInput", "SoundHoras", "RepetirDesde", "EfectosIndex",
+                          "VolPrincipal", "VolEfectos", "VolPisador", "NDIMode", "UDPMode",
+                          "TOPSubTitle", "SaltarError"}));
     // The list sections follow in the order of their first save.
     QStringList sections;
     for (const QByteArray& line : bytes.mid(3).split('\n'))
@@ -286,10 +289,12 @@ void TstStartup::closeSavesInOrderAndSalirSavesNothing() {
     QCOMPARE(doc.ReadString("lstPlayList", "celda02", QString()), QStringLiteral("/m/a.mp4"));
     QCOMPARE(doc.ReadInteger("CONFIG", "EfectosIndex", 0), -1);
     QCOMPARE(doc.ReadInteger("CONFIG", "VolPisador", 0), 90);
+    QVERIFY(doc.ReadBool("CONFIG", "SaltarError", false));
 
     // "Salir" ends without writing anything.
     {
         auto w = Start();
+        QVERIFY(w->chkSaltarError->isChecked()); // read back at start
         w->volPrincipal->setValue(77);
         w->lstPlayList->ClearItems();
         w->Salir1Click();
