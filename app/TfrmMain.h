@@ -400,6 +400,9 @@ private:
     bool m_progBarAttached = true;
     // The media set last has reported Playing and its end has not been acted on.
     bool m_mediaPlayed = false;
+    // Next has handed a new media to the player and its "media changed" report has
+    // not arrived yet.
+    bool m_awaitingMedia = false;
     // The media set last has a sound or picture stream.
     bool m_mediaHasStreams = false;
     // The row handed to the player while its play call runs (an error raised

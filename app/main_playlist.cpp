@@ -37,6 +37,10 @@ void TfrmMain::cmdNextClick() {
     const PlayOptions play =
         BuildPlayOptions(path, chkUdp->isChecked(), txtUdp->text(), QDir::currentPath());
     m_startingRow = NextIndex;
+    // Reports still queued for the media this play replaces are not about the new
+    // row: they count again from the new media's "media changed" report.
+    m_awaitingMedia = true;
+    m_mediaPlayed = false;
     struct EndStart {
         int& row;
         ~EndStart() { row = -1; }

@@ -58,11 +58,14 @@ void TfrmMain::ProgBarChange() {
 void TfrmMain::vlcPlayerMediaPlayerMediaChanged() {
     // A new media: its end moves the list on only once it has played. Reports of
     // the media before it were all delivered before this one.
+    m_awaitingMedia = false;
     m_mediaPlayed = false;
     m_mediaHasStreams = false;
 }
 
 void TfrmMain::vlcPlayerMediaPlayerEsAdded() {
+    if (m_awaitingMedia)
+        return;
     m_mediaHasStreams = true;
     if (m_mediaPlayed)
         MediaAiring();
@@ -77,6 +80,8 @@ void TfrmMain::MediaAiring() {
 
 void TfrmMain::vlcPlayerMediaPlayerPlaying() {
     cmdPlayPause->setIcon(imgControls.Icon(2));
+    if (m_awaitingMedia)
+        return;
     m_mediaPlayed = true;
     if (m_mediaHasStreams)
         MediaAiring();
@@ -103,6 +108,8 @@ void TfrmMain::vlcPlayerMediaPlayerStopped() {
 }
 
 void TfrmMain::vlcPlayerMediaPlayerEndReached() {
+    if (m_awaitingMedia)
+        return; // the end of the media Next has just replaced
     const EndOfMediaPlan plan =
         PlanEndOfMedia(m_mediaPlayed, chkHoraPistas->isChecked(), cmdRepeat->isChecked(),
                        cmdStopOnPlay->isChecked(), chkTopSubtitle->isChecked());
@@ -128,6 +135,8 @@ void TfrmMain::vlcPlayerMediaPlayerEndReached() {
 }
 
 void TfrmMain::vlcPlayerMediaPlayerEncounteredError() {
+    if (m_awaitingMedia && m_startingRow < 0)
+        return; // a failure of the media Next has just replaced
     const QString mrl = vlcPlayer->GetMediaMrl();
     const QUrl url(mrl);
     const QString where = url.isLocalFile() ? url.toLocalFile() : mrl;
@@ -135,12 +144,14 @@ void TfrmMain::vlcPlayerMediaPlayerEncounteredError() {
     QTreeWidgetItem* row = lstPlayList->Row(m_startingRow >= 0 ? m_startingRow : CurrentIndex);
     MarkRowFailed(row, true);
     BlankMonitor();
+    // The failure on air is what the status bar keeps (the next row is marked red
+    // if its file is missing).
+    m_announceNext = 0;
     Mensaje(QStringLiteral("Error al reproducir este archivo: ") + where, 0);
     if (!chkSaltarError->isChecked() || m_startingRow >= 0)
         return;
     if (++m_failuresInARow >= 3) {
         m_failuresInARow = 0;
-        m_announceNext = 0; // this message stays
         Mensaje(
             QStringLiteral("Tres pistas seguidas no se pudieron reproducir: la lista se detuvo"),
             0);

@@ -66,6 +66,7 @@ private slots:
     void clipsOfAnyLengthMoveTheListOn_data();
     void clipsOfAnyLengthMoveTheListOn();
     void endActsOncePerPlayedMedia();
+    void endOfTheReplacedMediaIsIgnored();
     void failedRowsAreMarked_data();
     void failedRowsAreMarked();
     void missingFilesAreMarkedWhenKnown();
@@ -224,6 +225,26 @@ void TstPlayout::endActsOncePerPlayedMedia() {
     QCOMPARE(playing, 1);
     QCOMPARE(m_w->CurrentIndex, 2);
     QCOMPARE(m_w->NextIndex, next);
+}
+
+void TstPlayout::endOfTheReplacedMediaIsIgnored() {
+    AddRow(m_w.get(), m_clip10);
+    AddRow(m_w.get(), m_clip10);
+    AddRow(m_w.get(), m_clip3);
+    int playing = 0;
+    connect(m_w->vlcPlayer, &TVlcPlayer::OnMediaPlayerPlaying, this, [&] { ++playing; });
+    m_w->cmdNext->click();
+    QTRY_COMPARE_WITH_TIMEOUT(playing, 1, 10000);
+    // The operator presses Next just as the first clip ends: the end report of the
+    // clip that was replaced reaches the window after the new row has started.
+    m_w->cmdNextClick();
+    QCOMPARE(m_w->CurrentIndex, 1);
+    m_w->vlcPlayerMediaPlayerEndReached();
+    QCOMPARE(m_w->CurrentIndex, 1);
+    QTRY_COMPARE_WITH_TIMEOUT(playing, 2, 10000);
+    QTest::qWait(1000);
+    QCOMPARE(m_w->CurrentIndex, 1);
+    QCOMPARE(playing, 2);
 }
 
 void TstPlayout::failedRowsAreMarked_data() {
@@ -452,9 +473,9 @@ void TstPlayout::errorsAndEdgesOfNext() {
     AddRow(m_w.get(), refused);
     m_w->NextIndex = 2;
     m_w->cmdNext->click();
-    QTRY_VERIFY_WITH_TIMEOUT(StatusText(m_w.get()) ==
-                                 QStringLiteral("Error al reproducir este archivo: ") + refused,
-                             15000);
+    QTRY_COMPARE_WITH_TIMEOUT(StatusText(m_w.get()),
+                              QStringLiteral("Error al reproducir este archivo: ") + refused,
+                              15000);
     m_w->lstPlayList->DeleteItem(2);
 
     // Delete the last row while it is NextIndex: NextIndex goes back to 0.
