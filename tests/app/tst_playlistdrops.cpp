@@ -40,6 +40,7 @@ private slots:
     void reorderRows();
     void markersStayOnTheirRows_data();
     void markersStayOnTheirRows();
+    void importReplacesRowsAndMarkers();
     void linkCaptions();
     void filesFromTheExplorer();
 
@@ -179,6 +180,37 @@ void TstPlaylistDrops::markersStayOnTheirRows() {
         else
             QVERIFY2(!colour.isValid(), qPrintable(name));
     }
+}
+
+void TstPlaylistDrops::importReplacesRowsAndMarkers() {
+    const QString here = m_dir->filePath(QStringLiteral("here.mp4"));
+    {
+        QFile f(here);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+    }
+    const QString gone = m_dir->filePath(QStringLiteral("gone.mp4"));
+    const QString pls = m_dir->filePath(QStringLiteral("list.pls"));
+    {
+        QFile f(pls);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(QStringLiteral("[playlist]\nNumberOfEntries=2\nFile1=%1\nTitle1=here\nLength1=0\n"
+                               "File2=%2\nTitle2=gone\nLength2=0\n")
+                    .arg(here, gone)
+                    .toUtf8());
+    }
+    m_w->CurrentIndex = 1;
+    m_w->NextIndex = 3;
+    m_w->PickPlaylistToOpen = [pls] { return pls; };
+    m_w->Abrir1Click();
+    QTRY_VERIFY_WITH_TIMEOUT(m_w->RunningImport() == nullptr, 20000);
+    TListView* pl = m_w->lstPlayList;
+    QCOMPARE(Names(pl), (QStringList{"here.mp4", "gone.mp4"}));
+    // The playing row went with the old rows; the first imported row is next.
+    QCOMPARE(m_w->CurrentIndex, -1);
+    QCOMPARE(m_w->NextIndex, 0);
+    // The missing file is marked as soon as it is known.
+    QTRY_VERIFY_WITH_TIMEOUT(TfrmMain::RowFailed(pl->Row(1)), 10000);
+    QVERIFY(!TfrmMain::RowFailed(pl->Row(0)));
 }
 
 void TstPlaylistDrops::linkCaptions() {

@@ -295,6 +295,9 @@ void TstStartup::closeSavesInOrderAndSalirSavesNothing() {
     {
         auto w = Start();
         QVERIFY(w->chkSaltarError->isChecked()); // read back at start
+        // The saved row's file does not exist: it is marked once the list is loaded.
+        QCOMPARE(w->lstPlayList->RowCount(), 1);
+        QTRY_VERIFY_WITH_TIMEOUT(TfrmMain::RowFailed(w->lstPlayList->Row(0)), 10000);
         w->volPrincipal->setValue(77);
         w->lstPlayList->ClearItems();
         w->Salir1Click();
