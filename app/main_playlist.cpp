@@ -7,6 +7,7 @@
 #include "media/PlaylistFile.h"
 #include "media/TavoriaError.h"
 #include "media/TextFile.h"
+#include "media/TitleLookup.h"
 #include "player/VlcPlayerUnit.h"
 
 #include <QCheckBox>
@@ -162,6 +163,8 @@ void TfrmMain::Nuevo1Click() {
     // An import still filling the list ends: the list is left empty, as asked.
     if (m_import)
         m_import->Cancel();
+    // So do addresses still waiting for their titles.
+    m_urlRows->Clear();
     Cursor.Clear();
     lstPlayList->ClearItems();
 }
