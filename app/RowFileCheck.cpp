@@ -52,7 +52,7 @@ void TRowFileCheck::Check(const QList<QTreeWidgetItem*>& rows, quint64 announce)
     ++m_running;
     // The pool is waited for before this object goes, so the queued calls below
     // reach a living object (or are dropped with it).
-    m_pool.start([this, work = std::move(work), announce] {
+    m_pool.start([this, jobs = std::move(work), announce] {
         QList<quint64> missing;
         auto flush = [&] {
             if (missing.isEmpty())
@@ -62,9 +62,9 @@ void TRowFileCheck::Check(const QList<QTreeWidgetItem*>& rows, quint64 announce)
                 Qt::QueuedConnection);
             missing.clear();
         };
-        for (qsizetype i = 0; i < work.size(); ++i) {
-            if (!QFileInfo::exists(work[i].second))
-                missing.push_back(work[i].first);
+        for (const auto& [id, path] : jobs) {
+            if (!QFileInfo::exists(path))
+                missing.push_back(id);
             if (missing.size() >= BatchSize)
                 flush();
         }
