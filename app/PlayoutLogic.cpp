@@ -39,14 +39,10 @@ int NextIndexAfter(int current, int rowCount, int repeatFrom) {
     return current < rowCount - 1 ? current + 1 : repeatFrom - 1;
 }
 
-int NextIndexAfterRemoval(int nextIndex, int rowsLeft) {
-    return nextIndex >= rowsLeft ? 0 : nextIndex;
-}
-
-EndOfMediaPlan PlanEndOfMedia(int lastTimeMs, bool announceBetween, bool repeatDown,
+EndOfMediaPlan PlanEndOfMedia(bool mediaPlayed, bool announceBetween, bool repeatDown,
                               bool stopAfterDown, bool topSubtitle) {
     EndOfMediaPlan plan;
-    if (lastTimeMs <= 5000)
+    if (!mediaPlayed)
         return plan;
     plan.act = true;
     plan.announce = announceBetween;

@@ -25,18 +25,20 @@ int RowToPlay(int nextIndex, int rowCount);
 // NextIndex after playing current: the following row, or the "Repetir desde:" row
 // (1-based) after the last one.
 int NextIndexAfter(int current, int rowCount, int repeatFrom);
-// NextIndex once a row has left the list: back to 0 when it names no row; -1 stays.
-int NextIndexAfterRemoval(int nextIndex, int rowsLeft);
 
 // What the end-of-media handler does.
 struct EndOfMediaPlan {
-    bool act = false;          // false: the media played 5 s or less (or ended twice)
+    bool act = false;          // false: the media never played, or its end was acted on
     bool announce = false;     // play the time announcement
     bool repeat = false;       // NextIndex := CurrentIndex
     bool next = false;         // run Next
     bool firstCaption = false; // publish the first caption
 };
-EndOfMediaPlan PlanEndOfMedia(int lastTimeMs, bool announceBetween, bool repeatDown,
+// mediaPlayed: the media that ended reported Playing and no end of it was acted on
+// yet. Its length does not matter: a 1 s clip moves the list on as a long one does,
+// while a media that never played (or a second end report) cannot run through the
+// list by itself.
+EndOfMediaPlan PlanEndOfMedia(bool mediaPlayed, bool announceBetween, bool repeatDown,
                               bool stopAfterDown, bool topSubtitle);
 
 // "Termina a las: hh:nn:ss": now plus the length's whole seconds as its "hh:mm:ss"

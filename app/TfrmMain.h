@@ -1,6 +1,7 @@
 #pragma once
 #include "app/ClockBeat.h"
 #include "app/ErrorReporter.h"
+#include "app/PlaylistCursor.h"
 #include "app/RepeatedFailure.h"
 #include "app/Widgets.h"
 #include "media/TListView.h"
@@ -39,6 +40,7 @@ class MediaKeys;
 enum class MediaKey;
 class TPlaylistImport;
 class TRowQueue;
+class TRowFileCheck;
 class TRemoteLink;
 class MprisService;
 class RemoteServer;
@@ -122,8 +124,16 @@ public:
     QColor lstPlayListCustomDrawItem(int row) const;
     void lstPlayListDblClick();
     void lstPlayListKeyDown(int key);
-    void lstPlayListDeletion();
+    void lstPlayListDeletion(int index);
+    void lstPlayListRowsInserted(int first, int count, int rowsBefore);
+    void lstPlayListMoved(int from, int to);
     void lstPlayListInsert(QTreeWidgetItem* item);
+    // A row that could not be played, or whose file is missing, keeps a red text
+    // until it plays or leaves the list; it is never painted as on air.
+    static bool RowFailed(const QTreeWidgetItem* item);
+    void MarkRowFailed(QTreeWidgetItem* item, bool failed);
+    // The files of the rows are checked off the window's thread.
+    TRowFileCheck* FileCheck() const { return m_fileCheck; }
     void lstPlayListSelectItem(QTreeWidgetItem* item, bool selected);
     void Nuevo1Click();
     void SoltarFichero(const QStringList& paths);
@@ -164,6 +174,8 @@ public:
     void cmdRepeatClick();
     void cmdStopOnPlayClick();
     void ProgBarChange();
+    void vlcPlayerMediaPlayerMediaChanged();
+    void vlcPlayerMediaPlayerEsAdded();
     void vlcPlayerMediaPlayerPlaying();
     void vlcPlayerMediaPlayerPaused();
     void vlcPlayerMediaPlayerStopped();
@@ -290,6 +302,7 @@ public:
     QCheckBox* chkUdp;
     QLineEdit* txtUdp;
     QCheckBox* chkTopSubtitle;
+    QCheckBox* chkSaltarError;
     QProgressBar* ledL;
     QProgressBar* ledR;
     TListView* lstEventos;
@@ -339,8 +352,10 @@ public:
     TImageList Icons48;
 
     // Window-wide state.
-    int CurrentIndex = 0;
-    int NextIndex = 0;
+    // The playlist's markers; CurrentIndex and NextIndex name its two fields.
+    PlaylistCursor Cursor;
+    int& CurrentIndex = Cursor.CurrentIndex;
+    int& NextIndex = Cursor.NextIndex;
     qint32 LastTimeMs = 0;
     QString ExplorerRoot;
 
@@ -380,6 +395,13 @@ private:
     void ShowSoundCardFailure();
 
     void SetProgBar(int position, int maximum);
+    // Asks for a check of the files of rows added (batched) and of the next row.
+    void QueueFileCheck(QTreeWidgetItem* item);
+    void CheckNextRow();
+    void RowFilesMissing(const QList<quint64>& ids, quint64 announce);
+    // Shows the video area black (nothing stale on the monitor).
+    void BlankMonitor();
+    void MediaAiring();
     void WirePlayer();
     void StartMediaKeys();
     void WireUrlEntry();
@@ -398,6 +420,23 @@ private:
     TPlaylistImport* m_import = nullptr;
     TRemoteLink* m_remote = nullptr;
     bool m_progBarAttached = true;
+    // The media set last has reported Playing and its end has not been acted on.
+    bool m_mediaPlayed = false;
+    // Next has handed a new media to the player and its "media changed" report has
+    // not arrived yet.
+    bool m_awaitingMedia = false;
+    // The media set last has a sound or picture stream.
+    bool m_mediaHasStreams = false;
+    // The row handed to the player while its play call runs (an error raised
+    // inside it names that row), else -1.
+    int m_startingRow = -1;
+    int m_failuresInARow = 0;
+    // The next row whose missing file is told when its check ends; 0 for none.
+    quint64 m_announceNext = 0;
+    QTimer* m_skipTimer = nullptr;
+    TRowFileCheck* m_fileCheck = nullptr;
+    QList<QTreeWidgetItem*> m_rowsToCheck;
+    QTimer* m_checkTimer = nullptr;
     bool m_exiting = false;
     QStringList m_startUpErrors;
     TClockBeat* m_beat = nullptr;

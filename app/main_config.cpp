@@ -59,6 +59,7 @@ void TfrmMain::SaveConfig(TIniDocument& ini) {
     ini.WriteBool(kSection, QStringLiteral("NDIMode"), chkNDI->isChecked());
     ini.WriteBool(kSection, QStringLiteral("UDPMode"), chkUdp->isChecked());
     ini.WriteBool(kSection, QStringLiteral("TOPSubTitle"), chkTopSubtitle->isChecked());
+    ini.WriteBool(kSection, QStringLiteral("SaltarError"), chkSaltarError->isChecked());
     SaveRemoteConfig(ini);
 }
 
@@ -110,6 +111,7 @@ void TfrmMain::LoadConfig(const TIniDocument& ini) {
         chkNDI->setChecked(ini.ReadBool(kSection, QStringLiteral("NDIMode"), false));
         chkUdp->setChecked(ini.ReadBool(kSection, QStringLiteral("UDPMode"), false));
         chkTopSubtitle->setChecked(ini.ReadBool(kSection, QStringLiteral("TOPSubTitle"), false));
+        chkSaltarError->setChecked(ini.ReadBool(kSection, QStringLiteral("SaltarError"), false));
     }
     // The marquee as it was last sent.
     const QString marquee = OutputPath(txtCurrentSong->text(), QStringLiteral("marquesina.txt"));

@@ -122,23 +122,10 @@ void TfrmMain::lstPlayListDragDrop(QObject* Source, QPoint point) {
         const QList<int> selected = lstPlayList->SelectedRows();
         if (!target || selected.isEmpty())
             return;
-        const int to = lstPlayList->RowIndex(target);
-        int from = selected.first();
-        QTreeWidgetItem* source = lstPlayList->Row(from);
-        QStringList cells;
-        for (int j = 0; j < TListView::SubItemCount(source); ++j)
-            cells << TListView::SubItem(source, j);
-        const int image = TListView::SubItemImage(source);
-        const QString caption = source->text(0);
-        QTreeWidgetItem* moved = lstPlayList->InsertItem(to);
-        moved->setText(0, caption);
-        for (const QString& c : cells)
-            lstPlayList->AddSubItem(moved, c);
-        if (!cells.isEmpty())
-            lstPlayList->SetSubItemImage(moved, image);
-        if (from >= to)
-            ++from;
-        lstPlayList->DeleteItem(from);
+        const int before = lstPlayList->RowIndex(target);
+        const int from = selected.first();
+        // The row itself moves (the markers go with it, lstPlayListMoved).
+        lstPlayList->MoveItem(from, from < before ? before - 1 : before);
     }
 }
 

@@ -483,8 +483,13 @@ QWidget* TfrmMain::BuildRightColumn(QWidget* parent) {
                                 tabGeneral),
                   "chkTopSubtitle");
         g->addWidget(chkTopSubtitle, 5, 0, 1, 3);
+        chkSaltarError = Named(new QCheckBox(QStringLiteral("Saltar pistas con error"), tabGeneral),
+                               "chkSaltarError");
+        chkSaltarError->setToolTip(
+            QStringLiteral("Si una pista no se puede reproducir, la lista sigue con la siguiente"));
+        g->addWidget(chkSaltarError, 6, 0, 1, 3);
         g->setColumnStretch(1, 1);
-        g->setRowStretch(6, 1);
+        g->setRowStretch(7, 1);
     }
     PageControl1->addTab(tabGeneral, QStringLiteral("Configuración General"));
     top->addWidget(PageControl1, 1);

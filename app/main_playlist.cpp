@@ -1,6 +1,7 @@
 // The playlist: Next, its two positions, its own handlers and files dropped on the
 // window from a file manager.
 #include "app/PlayoutLogic.h"
+#include "app/RowFileCheck.h"
 #include "app/TfrmMain.h"
 #include "media/MediaFunctions.h"
 #include "media/PlaylistFile.h"
@@ -17,12 +18,15 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QSet>
 #include <QSpinBox>
 #include <QThread>
+#include <QTimer>
 #include <QUrl>
 
 void TfrmMain::cmdNextClick() {
     Mensaje(QString(), 0);
+    m_skipTimer->stop();
     const int rows = lstPlayList->RowCount();
     if (rows == 0)
         return;
@@ -33,13 +37,27 @@ void TfrmMain::cmdNextClick() {
     const QString path = TListView::SubItem(row, 2);
     const PlayOptions play =
         BuildPlayOptions(path, chkUdp->isChecked(), txtUdp->text(), QDir::currentPath());
+    m_startingRow = NextIndex;
+    // Reports still queued for the media this play replaces are not about the new
+    // row: they count again from the new media's "media changed" report.
+    m_awaitingMedia = true;
+    m_mediaPlayed = false;
+    struct EndStart {
+        int& row;
+        ~EndStart() { row = -1; }
+    } endStart{m_startingRow};
     vlcPlayer->Play(path, play.options, QString(), QString(), 1000);
     QThread::msleep(10);
     cboSoundMainChange();
-    CurrentIndex = NextIndex;
-    NextIndex = NextIndexAfter(CurrentIndex, lstPlayList->RowCount(), txtRepeat->value());
+    // The row may have moved or left while the player started (an error shown from
+    // inside the play call edits nothing, but keep to the row itself).
+    CurrentIndex = lstPlayList->RowIndex(row);
+    NextIndex = CurrentIndex < 0
+                    ? NextIndex
+                    : NextIndexAfter(CurrentIndex, lstPlayList->RowCount(), txtRepeat->value());
     lstPlayList->viewport()->update();
     Mensaje(play.status, 0);
+    CheckNextRow();
     // Last: the row is playing whatever happens to its caption, so a caption that
     // cannot be written must not leave the positions behind.
     PublishLinkedCaption(TListView::SubItem(row, 4));
@@ -47,11 +65,30 @@ void TfrmMain::cmdNextClick() {
 
 QColor TfrmMain::lstPlayListCustomDrawItem(int row) const {
     QColor colour;
-    if (row == CurrentIndex)
+    // A row that could not be played is not on air: never green.
+    if (row == CurrentIndex && !RowFailed(lstPlayList->Row(row)))
         colour = QColor(0, 128, 0);
     if (row == NextIndex)
         colour = QColor(255, 255, 0);
     return colour;
+}
+
+namespace {
+constexpr int RowFailedRole = Qt::UserRole + 3;
+}
+
+bool TfrmMain::RowFailed(const QTreeWidgetItem* item) {
+    return item && item->data(0, RowFailedRole).toBool();
+}
+
+void TfrmMain::MarkRowFailed(QTreeWidgetItem* item, bool failed) {
+    if (!item || RowFailed(item) == failed)
+        return;
+    item->setData(0, RowFailedRole, failed ? QVariant(true) : QVariant());
+    const int columns = std::max(item->columnCount(), lstPlayList->columnCount());
+    for (int c = 0; c < columns; ++c)
+        item->setForeground(c, failed ? QBrush(QColor(200, 0, 0)) : QBrush());
+    lstPlayList->viewport()->update();
 }
 
 void TfrmMain::lstPlayListDblClick() {
@@ -60,6 +97,7 @@ void TfrmMain::lstPlayListDblClick() {
         return;
     NextIndex = selected.first();
     lstPlayList->viewport()->update();
+    CheckNextRow();
 }
 
 void TfrmMain::lstPlayListKeyDown(int key) {
@@ -70,12 +108,51 @@ void TfrmMain::lstPlayListKeyDown(int key) {
         lstPlayList->DeleteItem(*it);
 }
 
-void TfrmMain::lstPlayListDeletion() {
-    NextIndex = NextIndexAfterRemoval(NextIndex, lstPlayList->RowCount());
+void TfrmMain::lstPlayListDeletion(int index) {
+    Cursor.RowRemoved(index, lstPlayList->RowCount());
+    lstPlayList->viewport()->update();
 }
 
-void TfrmMain::lstPlayListInsert(QTreeWidgetItem*) {
+void TfrmMain::lstPlayListRowsInserted(int first, int count, int rowsBefore) {
+    Cursor.RowsInserted(first, count, rowsBefore);
+}
+
+void TfrmMain::lstPlayListMoved(int from, int to) {
+    Cursor.RowMoved(from, to, lstPlayList->RowCount());
+    lstPlayList->viewport()->update();
+}
+
+void TfrmMain::QueueFileCheck(QTreeWidgetItem* item) {
+    m_rowsToCheck.push_back(item);
+    if (!m_checkTimer->isActive())
+        m_checkTimer->start();
+}
+
+void TfrmMain::CheckNextRow() {
+    m_announceNext = 0;
+    if (QTreeWidgetItem* row = lstPlayList->Row(NextIndex)) {
+        m_announceNext = TRowFileCheck::RowId(row);
+        m_fileCheck->Check({row}, m_announceNext);
+    }
+}
+
+void TfrmMain::RowFilesMissing(const QList<quint64>& ids, quint64 announce) {
+    const QSet<quint64> missing(ids.cbegin(), ids.cend());
+    for (int i = 0; i < lstPlayList->RowCount(); ++i) {
+        QTreeWidgetItem* row = lstPlayList->Row(i);
+        const quint64 id = TRowFileCheck::RowId(row);
+        if (!missing.contains(id))
+            continue;
+        MarkRowFailed(row, true);
+        if (id == announce && id == m_announceNext && i == NextIndex)
+            Mensaje(QStringLiteral("El siguiente archivo no existe: ") + TListView::SubItem(row, 2),
+                    0);
+    }
+}
+
+void TfrmMain::lstPlayListInsert(QTreeWidgetItem* item) {
     Mensaje(QStringLiteral("Insertado"), 0);
+    QueueFileCheck(item);
 }
 
 void TfrmMain::lstPlayListSelectItem(QTreeWidgetItem* item, bool) {
@@ -88,8 +165,7 @@ void TfrmMain::Nuevo1Click() {
         m_import->Cancel();
     // So do addresses still waiting for their titles.
     m_urlRows->Clear();
-    CurrentIndex = -1;
-    NextIndex = -1;
+    Cursor.Clear();
     lstPlayList->ClearItems();
 }
 

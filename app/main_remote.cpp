@@ -542,6 +542,11 @@ void TfrmMain::WireRemote() {
             });
     for (QToolButton* b : {cmdRepeat, cmdStopOnPlay})
         connect(b, &QToolButton::toggled, m_remote, [this] { m_remote->SchedulePush(); });
+    // Edits of the playlist move the markers: the clients and MPRIS follow.
+    connect(lstPlayList, &TListView::OnDeletion, m_remote, [this] { m_remote->SchedulePush(); });
+    connect(lstPlayList, &TListView::OnMoved, m_remote, [this] { m_remote->SchedulePush(); });
+    connect(lstPlayList, &TListView::OnRowsInserted, m_remote,
+            [this] { m_remote->SchedulePush(); });
 
     // MPRIS on the session bus, when there is one (never started on demand).
     QString address = qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS");

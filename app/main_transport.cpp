@@ -12,7 +12,9 @@
 #include <QLineEdit>
 #include <QSlider>
 #include <QTime>
+#include <QTimer>
 #include <QToolButton>
+#include <QUrl>
 
 void TfrmMain::cmdPlayPauseClick() {
     if (vlcPlayer->IsPause())
@@ -53,8 +55,36 @@ void TfrmMain::ProgBarChange() {
     vlcPlayer->SetVideoPosInMs(ProgBar->value());
 }
 
+void TfrmMain::vlcPlayerMediaPlayerMediaChanged() {
+    // A new media: its end moves the list on only once it has played. Reports of
+    // the media before it were all delivered before this one.
+    m_awaitingMedia = false;
+    m_mediaPlayed = false;
+    m_mediaHasStreams = false;
+}
+
+void TfrmMain::vlcPlayerMediaPlayerEsAdded() {
+    if (m_awaitingMedia)
+        return;
+    m_mediaHasStreams = true;
+    if (m_mediaPlayed)
+        MediaAiring();
+}
+
+void TfrmMain::MediaAiring() {
+    // The row plays: its failure mark goes, and the count of failures in a row
+    // starts again.
+    m_failuresInARow = 0;
+    MarkRowFailed(lstPlayList->Row(CurrentIndex), false);
+}
+
 void TfrmMain::vlcPlayerMediaPlayerPlaying() {
     cmdPlayPause->setIcon(imgControls.Icon(2));
+    if (m_awaitingMedia)
+        return;
+    m_mediaPlayed = true;
+    if (m_mediaHasStreams)
+        MediaAiring();
 }
 
 void TfrmMain::vlcPlayerMediaPlayerPaused() {
@@ -78,15 +108,25 @@ void TfrmMain::vlcPlayerMediaPlayerStopped() {
 }
 
 void TfrmMain::vlcPlayerMediaPlayerEndReached() {
+    if (m_awaitingMedia)
+        return; // the end of the media Next has just replaced
     const EndOfMediaPlan plan =
-        PlanEndOfMedia(LastTimeMs, chkHoraPistas->isChecked(), cmdRepeat->isChecked(),
+        PlanEndOfMedia(m_mediaPlayed, chkHoraPistas->isChecked(), cmdRepeat->isChecked(),
                        cmdStopOnPlay->isChecked(), chkTopSubtitle->isChecked());
     if (!plan.act)
         return;
+    m_mediaPlayed = false;
+    if (!m_mediaHasStreams) {
+        // Opened and "played" without a single sound or picture stream (bytes no
+        // decoder takes): a failed row, not one that aired.
+        vlcPlayerMediaPlayerEncounteredError();
+        return;
+    }
     LastTimeMs = 0;
     if (plan.announce)
         lblHoraClick();
-    if (plan.repeat)
+    // The row that played may have left the list: then the list goes on.
+    if (plan.repeat && CurrentIndex >= 0)
         NextIndex = CurrentIndex;
     if (plan.next)
         cmdNextClick();
@@ -95,7 +135,34 @@ void TfrmMain::vlcPlayerMediaPlayerEndReached() {
 }
 
 void TfrmMain::vlcPlayerMediaPlayerEncounteredError() {
-    Mensaje(QStringLiteral("Error al reproducir este archivo") + vlcPlayer->GetMediaMrl(), 0);
+    if (m_awaitingMedia && m_startingRow < 0)
+        return; // a failure of the media Next has just replaced
+    const QString mrl = vlcPlayer->GetMediaMrl();
+    const QUrl url(mrl);
+    const QString where = url.isLocalFile() ? url.toLocalFile() : mrl;
+    // Inside Next's play call the row is not CurrentIndex yet.
+    QTreeWidgetItem* row = lstPlayList->Row(m_startingRow >= 0 ? m_startingRow : CurrentIndex);
+    MarkRowFailed(row, true);
+    BlankMonitor();
+    // The failure on air is what the status bar keeps (the next row is marked red
+    // if its file is missing).
+    m_announceNext = 0;
+    Mensaje(QStringLiteral("Error al reproducir este archivo: ") + where, 0);
+    if (!chkSaltarError->isChecked() || m_startingRow >= 0)
+        return;
+    if (++m_failuresInARow >= 3) {
+        m_failuresInARow = 0;
+        Mensaje(
+            QStringLiteral("Tres pistas seguidas no se pudieron reproducir: la lista se detuvo"),
+            0);
+        return;
+    }
+    // The failing row stays marked and the list goes on by itself.
+    m_skipTimer->start();
+}
+
+void TfrmMain::BlankMonitor() {
+    vlcPlayer->BlankVideo();
 }
 
 void TfrmMain::vlcPlayerMediaPlayerTimeChanged(qint64 time) {

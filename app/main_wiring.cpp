@@ -1,6 +1,7 @@
 // Connections from the controls to the window's handlers. Every handler runs
 // inside Guard(), so nothing it raises reaches Qt's event loop.
 #include "app/CuePlayer.h"
+#include "app/RowFileCheck.h"
 #include "app/TfrmMain.h"
 #include "player/VlcPlayerUnit.h"
 
@@ -10,6 +11,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSet>
 #include <QSlider>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -40,8 +42,42 @@ void TfrmMain::WireHandlers() {
     lstPlayList->RowColour = [this](int row) { return lstPlayListCustomDrawItem(row); };
     connect(lstPlayList, &TListView::OnInsert, this,
             [this](QTreeWidgetItem* item) { Guard([&] { lstPlayListInsert(item); }); });
+    // The markers follow the rows first, before any other handling of the edit.
+    connect(lstPlayList, &TListView::OnRowsInserted, this,
+            [this](int first, int count, int before) {
+                Guard([&] { lstPlayListRowsInserted(first, count, before); });
+            });
     connect(lstPlayList, &TListView::OnDeletion, this,
-            [this] { Guard([&] { lstPlayListDeletion(); }); });
+            [this](int index) { Guard([&] { lstPlayListDeletion(index); }); });
+    connect(lstPlayList, &TListView::OnMoved, this,
+            [this](int from, int to) { Guard([&] { lstPlayListMoved(from, to); }); });
+    // Files of rows added are checked in batches, off this thread.
+    m_fileCheck = new TRowFileCheck(this);
+    connect(m_fileCheck, &TRowFileCheck::Missing, this,
+            [this](const QList<quint64>& ids, quint64 announce) {
+                Guard([&] { RowFilesMissing(ids, announce); });
+            });
+    m_checkTimer = new QTimer(this);
+    m_checkTimer->setSingleShot(true);
+    m_checkTimer->setInterval(0);
+    connect(m_checkTimer, &QTimer::timeout, this, [this] {
+        // Rows that left the list meanwhile are not checked (pointers are only
+        // compared here, never followed).
+        QSet<QTreeWidgetItem*> rows;
+        rows.reserve(lstPlayList->RowCount());
+        for (int i = 0; i < lstPlayList->RowCount(); ++i)
+            rows.insert(lstPlayList->Row(i));
+        QList<QTreeWidgetItem*> check;
+        for (QTreeWidgetItem* item : std::as_const(m_rowsToCheck))
+            if (rows.contains(item))
+                check.push_back(item);
+        m_rowsToCheck.clear();
+        m_fileCheck->Check(check);
+    });
+    m_skipTimer = new QTimer(this);
+    m_skipTimer->setSingleShot(true);
+    m_skipTimer->setInterval(200);
+    connect(m_skipTimer, &QTimer::timeout, this, [this] { Guard([&] { cmdNextClick(); }); });
     connect(lstPlayList, &TListView::OnSelectItem, this, [this](QTreeWidgetItem* item, bool sel) {
         Guard([&] { lstPlayListSelectItem(item, sel); });
     });
@@ -97,6 +133,9 @@ void TfrmMain::WirePlayer() {
         connect(vlcPlayer, signal, this,
                 [this, handler](auto... args) { Guard([&] { handler(args...); }); });
     };
+    on(&TVlcPlayer::OnMediaPlayerMediaChanged,
+       [this](const QString&) { vlcPlayerMediaPlayerMediaChanged(); });
+    on(&TVlcPlayer::OnMediaPlayerEsAdded, [this](int, int) { vlcPlayerMediaPlayerEsAdded(); });
     on(&TVlcPlayer::OnMediaPlayerPlaying, [this] { vlcPlayerMediaPlayerPlaying(); });
     on(&TVlcPlayer::OnMediaPlayerPaused, [this] { vlcPlayerMediaPlayerPaused(); });
     on(&TVlcPlayer::OnMediaPlayerStopped, [this] { vlcPlayerMediaPlayerStopped(); });
@@ -108,5 +147,4 @@ void TfrmMain::WirePlayer() {
     on(&TVlcPlayer::OnMediaPlayerLengthChanged,
        [this](qint64 length) { vlcPlayerMediaPlayerLengthChanged(length); });
     on(&TVlcPlayer::OnPlayerCreated, [this] { vlcPlayerCreated(); });
-    // Media changed: the window does nothing with it.
 }

@@ -46,7 +46,9 @@ QTreeWidgetItem* TListView::MakeRow(const QStringList& subItems, int image) cons
 }
 
 void TListView::AppendRows(const QList<QTreeWidgetItem*>& rows) {
+    const int before = topLevelItemCount();
     addTopLevelItems(rows);
+    emit OnRowsInserted(before, int(rows.size()), before);
     for (QTreeWidgetItem* item : rows)
         emit OnInsert(item);
 }
@@ -54,7 +56,10 @@ void TListView::AppendRows(const QList<QTreeWidgetItem*>& rows) {
 QTreeWidgetItem* TListView::InsertItem(int index) {
     auto* item = new QTreeWidgetItem();
     item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemIsDragEnabled);
-    insertTopLevelItem(std::clamp(index, 0, topLevelItemCount()), item);
+    const int before = topLevelItemCount();
+    const int at = std::clamp(index, 0, before);
+    insertTopLevelItem(at, item);
+    emit OnRowsInserted(at, 1, before);
     emit OnInsert(item);
     return item;
 }
@@ -64,7 +69,21 @@ void TListView::DeleteItem(int index) {
     if (!item)
         return;
     delete item;
-    emit OnDeletion();
+    emit OnDeletion(index);
+}
+
+void TListView::MoveItem(int from, int to) {
+    const int rows = topLevelItemCount();
+    if (from == to || from < 0 || from >= rows || to < 0 || to >= rows)
+        return;
+    const bool selected = topLevelItem(from)->isSelected();
+    const bool focused = currentItem() == topLevelItem(from);
+    QTreeWidgetItem* item = takeTopLevelItem(from);
+    insertTopLevelItem(to, item);
+    if (focused)
+        setCurrentItem(item, 0, QItemSelectionModel::NoUpdate);
+    item->setSelected(selected);
+    emit OnMoved(from, to);
 }
 
 void TListView::ClearItems() {

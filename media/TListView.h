@@ -51,6 +51,9 @@ public:
     QTreeWidgetItem* InsertItem(int index);
     // Removes the row at index and runs OnDeletion once it is gone.
     void DeleteItem(int index);
+    // Moves the row at from so that it sits at to (the same row: its cells, image
+    // and selection go with it); runs OnMoved, neither OnInsert nor OnDeletion.
+    void MoveItem(int from, int to);
     // Removes every row, running OnDeletion for each (last to first).
     void ClearItems();
 
@@ -74,7 +77,12 @@ public:
 
 signals:
     void OnInsert(QTreeWidgetItem* item);
-    void OnDeletion();
+    // count rows were inserted at first (before their OnInsert runs); the list held
+    // rowsBefore rows until then.
+    void OnRowsInserted(int first, int count, int rowsBefore);
+    // The row that was at index is gone.
+    void OnDeletion(int index);
+    void OnMoved(int from, int to);
     // A row became selected or unselected.
     void OnSelectItem(QTreeWidgetItem* item, bool selected);
 

@@ -614,6 +614,13 @@ void TVlcPlayer::SetVideoAdjustSaturation(float value) {
         vlc::libvlc_video_set_adjust_float(p_mi, libvlc_adjust_Saturation, value);
 }
 
+void TVlcPlayer::BlankVideo() {
+    // libVLC's own window inside ours is gone once its media stopped; what it drew
+    // stays until our window paints itself again.
+    FPlayerWinCtrl->update();
+    FPlayerWinCtrl->repaint();
+}
+
 QString TVlcPlayer::GetMediaMrl() {
     if (p_mi == nullptr)
         return {};

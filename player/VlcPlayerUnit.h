@@ -167,6 +167,9 @@ public:
     void SetMouseEventsHandler(TVlcPlayerMouseEventsHandler value);
 
     QWidget* PlayerWinCtrl() const { return FPlayerWinCtrl; }
+    // Paints the video window black: after a media that failed, nothing of the one
+    // before stays on the monitor.
+    void BlankVideo();
     TVlcMouseEventWinCtrl* MouseEventWinCtrl() const { return FMouseEventWinCtrl; }
 
 signals:

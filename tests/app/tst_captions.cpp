@@ -529,8 +529,10 @@ void TstCaptions::linksPublishedByNextAndCleared() {
 
 void TstCaptions::firstCaptionAtTheEndOfMedia() {
     auto endOfMedia = [&] {
-        m_w->LastTimeMs = 6000;
-        // Through the player's report, as libVLC would deliver it.
+        // Through the player's reports, as libVLC delivers them for a media that
+        // played: a stream, playing, the end.
+        emit m_w->vlcPlayer->OnMediaPlayerEsAdded(0, 0);
+        emit m_w->vlcPlayer->OnMediaPlayerPlaying();
         QMetaObject::invokeMethod(m_w->vlcPlayer, "OnMediaPlayerEndReached", Qt::DirectConnection);
     };
     m_w->cmdStopOnPlay->setChecked(true); // no Next: only the caption step

@@ -64,7 +64,14 @@ private slots:
     void init();
     void cleanup();
     void listPlaysItselfInALoop();
-    void shortClipDoesNotAdvance();
+    void clipsOfAnyLengthMoveTheListOn_data();
+    void clipsOfAnyLengthMoveTheListOn();
+    void endActsOncePerPlayedMedia();
+    void endOfTheReplacedMediaIsIgnored();
+    void failedRowsAreMarked_data();
+    void failedRowsAreMarked();
+    void missingFilesAreMarkedWhenKnown();
+    void skipRowsWithErrors();
     void repeatThenStopAfterThis();
     void udpOutputIsReceived();
     void mp3PlaysWithItsCover();
@@ -79,6 +86,8 @@ private:
     std::unique_ptr<QTemporaryDir> m_work;
     QTemporaryDir m_media;
     QString m_clip6[3], m_clip3, m_clip10, m_mp3, m_cover;
+    QString m_short[7]; // clips of 1, 3, 5 and 6 s by their length
+    QString m_red, m_broken;
 };
 
 void TstPlayout::initTestCase() {
@@ -89,6 +98,24 @@ void TstPlayout::initTestCase() {
     }
     m_clip3 = m_media.filePath(QStringLiteral("three.mp4"));
     QVERIFY(MakeVideoClip(m_clip3, 3));
+    for (int seconds : {1, 3, 5}) {
+        m_short[seconds] = m_media.filePath(QStringLiteral("short%1.mp4").arg(seconds));
+        QVERIFY(MakeVideoClip(m_short[seconds], seconds));
+    }
+    m_short[6] = m_clip6[0];
+    m_red = m_media.filePath(QStringLiteral("red.mp4"));
+    QVERIFY(MakeMedia(m_red, {"-f", "lavfi", "-i", "color=c=red:s=320x240:d=4", "-c:v", "libx264",
+                              "-pix_fmt", "yuv420p"}));
+    // Bytes that no demuxer takes for media.
+    m_broken = m_media.filePath(QStringLiteral("broken.mp4"));
+    {
+        QFile f(m_broken);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        QByteArray junk(64 * 1024, '\0');
+        for (int i = 0; i < junk.size(); ++i)
+            junk[i] = char((i * 7919 + 13) % 251);
+        f.write(junk);
+    }
     m_clip10 = m_media.filePath(QStringLiteral("ten.mp4"));
     QVERIFY(MakeVideoClip(m_clip10, 10));
     QVERIFY(QDir(m_media.path()).mkpath(QStringLiteral("disco #1 %20")));
@@ -156,34 +183,224 @@ void TstPlayout::listPlaysItselfInALoop() {
     QVERIFY(!m_w->lstPlayListCustomDrawItem(2).isValid());
 }
 
-void TstPlayout::shortClipDoesNotAdvance() {
+void TstPlayout::clipsOfAnyLengthMoveTheListOn_data() {
+    QTest::addColumn<int>("seconds");
+    QTest::addColumn<bool>("udp");
+    for (int seconds : {1, 3, 5, 6})
+        for (bool udp : {false, true})
+            QTest::addRow("%d s, UDP %s", seconds, udp ? "on" : "off") << seconds << udp;
+}
+
+void TstPlayout::clipsOfAnyLengthMoveTheListOn() {
+    QFETCH(int, seconds);
+    QFETCH(bool, udp);
+    AddRow(m_w.get(), m_short[seconds]);
     AddRow(m_w.get(), m_clip3);
-    AddRow(m_w.get(), m_clip6[0]);
+    if (udp) {
+        QTcpServer probe; // a free port number, reused for UDP
+        QVERIFY(probe.listen(QHostAddress::LocalHost));
+        m_w->txtUdp->setText(QStringLiteral("127.0.0.1:%1").arg(probe.serverPort()));
+        m_w->chkUdp->setChecked(true);
+    }
+    QList<int> played;
+    connect(m_w->vlcPlayer, &TVlcPlayer::OnMediaPlayerPlaying, this,
+            [&] { played << m_w->CurrentIndex; });
+    m_w->cmdNext->click();
+    // The first clip ends and the second row starts by itself.
+    QTRY_VERIFY_WITH_TIMEOUT(played.size() >= 2, 40000);
+    QCOMPARE(played.mid(0, 2), (QList<int>{0, 1}));
+    QCOMPARE(m_w->CurrentIndex, 1);
+}
+
+void TstPlayout::endActsOncePerPlayedMedia() {
+    AddRow(m_w.get(), m_short[1]);
+    AddRow(m_w.get(), m_clip3);
+    const QString gone = m_work->filePath(QStringLiteral("gone.mp4"));
+    AddRow(m_w.get(), gone);
     int ends = 0, playing = 0;
     connect(m_w->vlcPlayer, &TVlcPlayer::OnMediaPlayerEndReached, this, [&] { ++ends; });
     connect(m_w->vlcPlayer, &TVlcPlayer::OnMediaPlayerPlaying, this, [&] { ++playing; });
+    // Stop-after-this: the end is acted on (nothing new starts) ...
+    m_w->cmdStopOnPlay->click();
     m_w->cmdNext->click();
     QTRY_COMPARE_WITH_TIMEOUT(ends, 1, 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(m_w->vlcPlayer->GetState(), vlcPlayer_Ended, 5000);
+    m_w->cmdStopOnPlay->click();
+    QVERIFY(!m_w->cmdStopOnPlay->isChecked());
+    // ... so a second end report of the same media moves nothing.
+    emit m_w->vlcPlayer->OnMediaPlayerEndReached();
     QTest::qWait(1500);
     QCOMPARE(playing, 1);
     QCOMPARE(m_w->CurrentIndex, 0);
-    QCOMPARE(m_w->vlcPlayer->GetState(), vlcPlayer_Ended);
-    // Play/Pause starts nothing in the ended state; Next does.
-    m_w->cmdPlayPause->click();
-    QTest::qWait(700);
+    QCOMPARE(m_w->NextIndex, 1);
+    // A media that never played: its end report does not move the list on either.
+    m_w->NextIndex = 2;
+    m_w->cmdNext->click();
+    QTRY_VERIFY_WITH_TIMEOUT(
+        StatusText(m_w.get()).startsWith(QStringLiteral("Error al reproducir este archivo")),
+        15000);
+    QCOMPARE(m_w->CurrentIndex, 2);
+    const int next = m_w->NextIndex;
+    emit m_w->vlcPlayer->OnMediaPlayerEndReached();
+    emit m_w->vlcPlayer->OnMediaPlayerEndReached();
+    QTest::qWait(1500);
     QCOMPARE(playing, 1);
+    QCOMPARE(m_w->CurrentIndex, 2);
+    QCOMPARE(m_w->NextIndex, next);
+}
+
+void TstPlayout::endOfTheReplacedMediaIsIgnored() {
+    AddRow(m_w.get(), m_clip10);
+    AddRow(m_w.get(), m_clip10);
+    AddRow(m_w.get(), m_clip3);
+    int playing = 0;
+    connect(m_w->vlcPlayer, &TVlcPlayer::OnMediaPlayerPlaying, this, [&] { ++playing; });
+    m_w->cmdNext->click();
+    QTRY_COMPARE_WITH_TIMEOUT(playing, 1, 10000);
+    // The operator presses Next just as the first clip ends: the end report of the
+    // clip that was replaced reaches the window after the new row has started.
+    m_w->cmdNextClick();
+    QCOMPARE(m_w->CurrentIndex, 1);
+    m_w->vlcPlayerMediaPlayerEndReached();
+    QCOMPARE(m_w->CurrentIndex, 1);
+    QTRY_COMPARE_WITH_TIMEOUT(playing, 2, 10000);
+    QTest::qWait(1000);
+    QCOMPARE(m_w->CurrentIndex, 1);
+    QCOMPARE(playing, 2);
+}
+
+void TstPlayout::failedRowsAreMarked_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("missing file") << "missing";
+    QTest::newRow("file libVLC cannot decode") << "broken";
+    QTest::newRow("unreadable file") << "unreadable";
+    QTest::newRow("address that does not answer") << "refused";
+}
+
+void TstPlayout::failedRowsAreMarked() {
+    QFETCH(QString, kind);
+    QString path;
+    if (kind == QStringLiteral("missing"))
+        path = m_work->filePath(QStringLiteral("missing.mp4"));
+    else if (kind == QStringLiteral("broken"))
+        path = m_broken;
+    else if (kind == QStringLiteral("refused"))
+        path = QStringLiteral("http://127.0.0.1:1/nothing.mp4");
+    else {
+        path = m_work->filePath(QStringLiteral("locked.mp4"));
+        QVERIFY(QFile::copy(m_clip3, path));
+        QVERIFY(QFile::setPermissions(path, QFileDevice::WriteOwner));
+        QFile probe(path);
+        if (probe.open(QIODevice::ReadOnly))
+            QSKIP("this user reads files whatever their permissions");
+    }
+    // A red clip is on the monitor first.
+    AddRow(m_w.get(), m_red);
+    AddRow(m_w.get(), path);
+    int playing = 0;
+    connect(m_w->vlcPlayer, &TVlcPlayer::OnMediaPlayerPlaying, this, [&] { ++playing; });
+    m_w->cmdNext->click();
+    QTRY_COMPARE_WITH_TIMEOUT(playing, 1, 10000);
+    const QRect area(m_w->vlcPlayer->mapToGlobal(QPoint(0, 0)), m_w->vlcPlayer->size());
+    auto share = [&](QColor colour) {
+        const QImage screen = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
+        return ColourShare(screen, area.intersected(screen.rect()), colour);
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(share(Qt::red) >= 0.5, 10000);
+    m_w->cmdNext->click();
+    const QString message = QStringLiteral("Error al reproducir este archivo: ") + path;
+    QTRY_COMPARE_WITH_TIMEOUT(StatusText(m_w.get()), message, 20000);
+    QCOMPARE(m_w->CurrentIndex, 1);
+    QTreeWidgetItem* row = m_w->lstPlayList->Row(1);
+    QVERIFY(TfrmMain::RowFailed(row));
+    QVERIFY(m_w->lstPlayListCustomDrawItem(1) != QColor(0, 128, 0));
+    QCOMPARE(row->foreground(1).color(), QColor(200, 0, 0));
+    // The monitor shows nothing of the red clip.
+    QTRY_VERIFY_WITH_TIMEOUT(share(Qt::black) >= 0.9, 10000);
+    QVERIFY(share(Qt::red) < 0.05);
+    // The mark stays until the row plays: the red row plays, the failed one keeps it.
     m_w->cmdNext->click();
     QTRY_COMPARE_WITH_TIMEOUT(playing, 2, 10000);
-    QCOMPARE(m_w->CurrentIndex, 1);
-    // A second end report with no time report in between does nothing.
-    m_w->LastTimeMs = 30000;
-    const int next = m_w->NextIndex;
-    m_w->vlcPlayerMediaPlayerEndReached();
-    QCOMPARE(m_w->LastTimeMs, 0);
-    const int afterFirst = m_w->CurrentIndex;
-    m_w->vlcPlayerMediaPlayerEndReached();
-    QCOMPARE(m_w->CurrentIndex, afterFirst);
-    Q_UNUSED(next);
+    QVERIFY(TfrmMain::RowFailed(row));
+    QVERIFY(!TfrmMain::RowFailed(m_w->lstPlayList->Row(0)));
+}
+
+void TstPlayout::missingFilesAreMarkedWhenKnown() {
+    const QString soon = m_work->filePath(QStringLiteral("soon gone.mp4"));
+    QVERIFY(QFile::copy(m_clip3, soon));
+    const QString never = m_work->filePath(QStringLiteral("never there.mp4"));
+    AddRow(m_w.get(), m_clip3);
+    AddRow(m_w.get(), soon);
+    AddRow(m_w.get(), never);
+    AddRow(m_w.get(), QStringLiteral("http://127.0.0.1:1/web.mp4"));
+    // Added: the missing one is marked without being played.
+    QTRY_VERIFY_WITH_TIMEOUT(TfrmMain::RowFailed(m_w->lstPlayList->Row(2)), 10000);
+    QTest::qWait(300);
+    QVERIFY(!TfrmMain::RowFailed(m_w->lstPlayList->Row(0)));
+    QVERIFY(!TfrmMain::RowFailed(m_w->lstPlayList->Row(1)));
+    QVERIFY(!TfrmMain::RowFailed(m_w->lstPlayList->Row(3)));
+    // A file that goes away is told when its row becomes the next one.
+    QVERIFY(QFile::remove(soon));
+    m_w->cmdNext->click();
+    QCOMPARE(m_w->NextIndex, 1);
+    QTRY_COMPARE_WITH_TIMEOUT(StatusText(m_w.get()),
+                              QStringLiteral("El siguiente archivo no existe: ") + soon, 10000);
+    QVERIFY(TfrmMain::RowFailed(m_w->lstPlayList->Row(1)));
+    // 10,000 rows of which every tenth is missing: the window keeps answering while
+    // they are checked, and the missing ones end up marked.
+    QStringList paths;
+    for (int i = 0; i < 10000; ++i)
+        paths << (i % 10 == 0 ? m_work->filePath(QStringLiteral("none%1.mp4").arg(i)) : m_clip3);
+    TListView* pl = m_w->lstPlayList;
+    QList<QTreeWidgetItem*> rows;
+    for (const QString& p : paths)
+        rows << pl->MakeRow({QFileInfo(p).fileName(), QStringLiteral("00:00:00"), p,
+                             QStringLiteral("0"), QString()},
+                            1);
+    pl->AppendRows(rows);
+    QTRY_VERIFY_WITH_TIMEOUT(TfrmMain::RowFailed(pl->Row(pl->RowCount() - 10)), 60000);
+    int marked = 0;
+    for (int i = 4; i < pl->RowCount(); ++i)
+        marked += TfrmMain::RowFailed(pl->Row(i)) ? 1 : 0;
+    QCOMPARE(marked, 1000);
+}
+
+void TstPlayout::skipRowsWithErrors() {
+    QCOMPARE(m_w->chkSaltarError->text(), QStringLiteral("Saltar pistas con error"));
+    QVERIFY(!m_w->chkSaltarError->isChecked());
+    m_w->chkSaltarError->setChecked(true);
+    AddRow(m_w.get(), m_short[1]);
+    AddRow(m_w.get(), m_work->filePath(QStringLiteral("missing.mp4")));
+    AddRow(m_w.get(), m_broken);
+    AddRow(m_w.get(), m_clip3);
+    QList<int> played;
+    connect(m_w->vlcPlayer, &TVlcPlayer::OnMediaPlayerPlaying, this,
+            [&] { played << m_w->CurrentIndex; });
+    m_w->cmdNext->click();
+    // The 1 s clip ends, the two failing rows are marked and passed, the last plays
+    // (libVLC reports the undecodable file as playing for an instant).
+    QTRY_VERIFY_WITH_TIMEOUT(played.contains(3), 40000);
+    QCOMPARE(played.first(), 0);
+    QVERIFY(!played.contains(1));
+    QCOMPARE(m_w->CurrentIndex, 3);
+    QVERIFY(TfrmMain::RowFailed(m_w->lstPlayList->Row(1)));
+    QVERIFY(TfrmMain::RowFailed(m_w->lstPlayList->Row(2)));
+    // Three failures in a row stop the list with one message.
+    m_w->cmdStop->click();
+    m_w->Nuevo1->trigger();
+    for (int i = 0; i < 4; ++i)
+        AddRow(m_w.get(), m_work->filePath(QStringLiteral("gone%1.mp4").arg(i)));
+    AddRow(m_w.get(), m_clip3);
+    played.clear();
+    m_w->cmdNext->click();
+    const QString stopped =
+        QStringLiteral("Tres pistas seguidas no se pudieron reproducir: la lista se detuvo");
+    QTRY_COMPARE_WITH_TIMEOUT(StatusText(m_w.get()), stopped, 20000);
+    QCOMPARE(m_w->CurrentIndex, 2);
+    QTest::qWait(2000);
+    QCOMPARE(m_w->CurrentIndex, 2);
+    QVERIFY(played.isEmpty());
+    QCOMPARE(StatusText(m_w.get()), stopped);
 }
 
 void TstPlayout::repeatThenStopAfterThis() {
@@ -278,9 +495,9 @@ void TstPlayout::errorsAndEdgesOfNext() {
     AddRow(m_w.get(), refused);
     m_w->NextIndex = 2;
     m_w->cmdNext->click();
-    QTRY_VERIFY_WITH_TIMEOUT(StatusText(m_w.get()) ==
-                                 QStringLiteral("Error al reproducir este archivo") + refused,
-                             15000);
+    QTRY_COMPARE_WITH_TIMEOUT(StatusText(m_w.get()),
+                              QStringLiteral("Error al reproducir este archivo: ") + refused,
+                              15000);
     m_w->lstPlayList->DeleteItem(2);
 
     // Delete the last row while it is NextIndex: NextIndex goes back to 0.

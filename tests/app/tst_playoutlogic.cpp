@@ -1,4 +1,5 @@
 #include "app/OutputLogic.h"
+#include "app/PlaylistCursor.h"
 #include "app/PlayoutLogic.h"
 
 #include <QDir>
@@ -20,6 +21,8 @@ private slots:
     void playOptions_data();
     void playOptions();
     void sequencing();
+    void markersFollowTheirRows_data();
+    void markersFollowTheirRows();
     void endOfMedia_data();
     void endOfMedia();
     void endTime();
@@ -116,36 +119,100 @@ void TstPlayoutLogic::sequencing() {
     QCOMPARE(RowToPlay(-1, 5), 0);
     QCOMPARE(RowToPlay(7, 5), 0);
     QCOMPARE(RowToPlay(0, 0), -1);
-    // Removal: beyond the end goes back to 0; -1 stays -1.
-    QCOMPARE(NextIndexAfterRemoval(4, 4), 0);
-    QCOMPARE(NextIndexAfterRemoval(3, 4), 3);
-    QCOMPARE(NextIndexAfterRemoval(-1, 0), -1);
+}
+
+// Markers are written "current/next"; the edits act on a list of rows rows.
+void TstPlayoutLogic::markersFollowTheirRows_data() {
+    QTest::addColumn<int>("rows");
+    QTest::addColumn<QString>("edit"); // d<i>: delete row i; i<at>x<n>: insert n; m<f>t<t>: move
+    QTest::addColumn<int>("current");
+    QTest::addColumn<int>("next");
+    QTest::addColumn<int>("expectedCurrent");
+    QTest::addColumn<int>("expectedNext");
+    // Five rows, row 2 playing, row 3 next.
+    QTest::newRow("delete above both") << 5 << "d0" << 2 << 3 << 1 << 2;
+    QTest::newRow("delete the playing row") << 5 << "d2" << 2 << 3 << -1 << 2;
+    QTest::newRow("delete the next row: the one below takes its place")
+        << 5 << "d3" << 2 << 3 << 2 << 3;
+    QTest::newRow("delete below both") << 5 << "d4" << 2 << 3 << 2 << 3;
+    QTest::newRow("delete the next row when it is the last") << 5 << "d4" << 3 << 4 << 3 << 0;
+    QTest::newRow("next wrapped to the top, delete above the playing row")
+        << 5 << "d1" << 4 << 0 << 3 << 0;
+    QTest::newRow("nothing named stays so") << 5 << "d0" << -1 << -1 << -1 << -1;
+    QTest::newRow("a \"Repetir desde:\" row beyond the list") << 2 << "d0" << 1 << 8 << 0 << 0;
+    QTest::newRow("insert above both") << 5 << "i0x2" << 2 << 3 << 4 << 5;
+    QTest::newRow("insert between") << 5 << "i3x1" << 2 << 3 << 2 << 4;
+    QTest::newRow("insert at the playing row") << 5 << "i2x1" << 2 << 3 << 3 << 4;
+    QTest::newRow("append") << 5 << "i5x3" << 2 << 3 << 2 << 3;
+    QTest::newRow("append after a next row not there yet: it names the new row")
+        << 2 << "i2x2" << 1 << 2 << 1 << 2;
+    QTest::newRow("move the playing row down") << 5 << "m2t4" << 2 << 3 << 4 << 2;
+    QTest::newRow("move a row from above to below") << 5 << "m0t4" << 2 << 3 << 1 << 2;
+    QTest::newRow("move a row from below to above") << 5 << "m4t0" << 2 << 3 << 3 << 4;
+    QTest::newRow("move the next row to the top") << 5 << "m3t0" << 2 << 3 << 3 << 0;
+    QTest::newRow("move below both") << 5 << "m4t4" << 2 << 3 << 2 << 3;
+}
+
+void TstPlayoutLogic::markersFollowTheirRows() {
+    QFETCH(int, rows);
+    QFETCH(QString, edit);
+    QFETCH(int, current);
+    QFETCH(int, next);
+    QFETCH(int, expectedCurrent);
+    QFETCH(int, expectedNext);
+    // A model of the list: each row is its original number, so the markers can be
+    // checked against the rows they named.
+    QList<int> list;
+    for (int i = 0; i < rows; ++i)
+        list << i;
+    PlaylistCursor cursor{current, next};
+    const QChar kind = edit.at(0);
+    const QStringList n = edit.mid(1).split(QRegularExpression(QStringLiteral("[xt]")));
+    if (kind == QLatin1Char('d')) {
+        list.removeAt(n[0].toInt());
+        cursor.RowRemoved(n[0].toInt(), int(list.size()));
+    } else if (kind == QLatin1Char('i')) {
+        const int before = int(list.size());
+        for (int k = 0; k < n[1].toInt(); ++k)
+            list.insert(n[0].toInt(), 100 + k);
+        cursor.RowsInserted(n[0].toInt(), n[1].toInt(), before);
+    } else {
+        list.move(n[0].toInt(), n[1].toInt());
+        cursor.RowMoved(n[0].toInt(), n[1].toInt(), int(list.size()));
+    }
+    QCOMPARE(cursor.CurrentIndex, expectedCurrent);
+    QCOMPARE(cursor.NextIndex, expectedNext);
+    // A marker that still names a row names the same row as before the edit.
+    if (expectedCurrent >= 0 && current >= 0 && current < rows)
+        QCOMPARE(list.at(cursor.CurrentIndex), current);
+    if (next >= 0 && next < rows && list.contains(next) && expectedNext < list.size())
+        QCOMPARE(list.at(cursor.NextIndex), next);
 }
 
 void TstPlayoutLogic::endOfMedia_data() {
-    QTest::addColumn<int>("lastTime");
+    QTest::addColumn<bool>("played");
     QTest::addColumn<bool>("announce");
     QTest::addColumn<bool>("repeat");
     QTest::addColumn<bool>("stopAfter");
     QTest::addColumn<bool>("top");
     QTest::addColumn<QString>("plan"); // a r n c, or "-" for nothing
-    QTest::newRow("4.9 s: nothing") << 4900 << true << true << false << true << "-";
-    QTest::newRow("exactly 5 s: nothing") << 5000 << false << false << false << false << "-";
-    QTest::newRow("second end after reset") << 0 << false << false << false << false << "-";
-    QTest::newRow("plain end runs Next") << 30000 << false << false << false << false << "n";
-    QTest::newRow("repeat") << 5001 << false << true << false << false << "rn";
-    QTest::newRow("stop after this") << 9000 << false << false << true << false << "";
-    QTest::newRow("announce and first caption") << 9000 << true << false << false << true << "anc";
+    QTest::newRow("never played: nothing") << false << true << true << false << true << "-";
+    QTest::newRow("end already acted on: nothing")
+        << false << false << false << false << false << "-";
+    QTest::newRow("plain end runs Next") << true << false << false << false << false << "n";
+    QTest::newRow("repeat") << true << false << true << false << false << "rn";
+    QTest::newRow("stop after this") << true << false << false << true << false << "";
+    QTest::newRow("announce and first caption") << true << true << false << false << true << "anc";
 }
 
 void TstPlayoutLogic::endOfMedia() {
-    QFETCH(int, lastTime);
+    QFETCH(bool, played);
     QFETCH(bool, announce);
     QFETCH(bool, repeat);
     QFETCH(bool, stopAfter);
     QFETCH(bool, top);
     QFETCH(QString, plan);
-    const EndOfMediaPlan p = PlanEndOfMedia(lastTime, announce, repeat, stopAfter, top);
+    const EndOfMediaPlan p = PlanEndOfMedia(played, announce, repeat, stopAfter, top);
     QString got;
     if (!p.act)
         got = QStringLiteral("-");

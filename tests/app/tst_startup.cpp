@@ -357,6 +357,9 @@ void TstStartup::closeSavesInOrderAndSalirSavesNothing() {
         QTreeWidgetItem* row = pl->AddItem();
         for (const char* s : {"a.mp4", "00:00:00", "/m/a.mp4", "0", ""})
             pl->AddSubItem(row, QString::fromUtf8(s));
+        // Skipping failed rows is off unless the operator turns it on.
+        QVERIFY(!w->chkSaltarError->isChecked());
+        w->chkSaltarError->setChecked(true);
         w->show();
         QVERIFY(w->close());
     }
@@ -366,11 +369,11 @@ void TstStartup::closeSavesInOrderAndSalirSavesNothing() {
     QVERIFY(!QByteArray(saved).replace("\r\n", "").contains('\n'));
     QVERIFY(saved.endsWith("\r\n\r\n"));
     const QByteArray bytes = ReadAll(QStringLiteral("config.ini"));
-    QCOMPARE(
-        KeysOf(bytes, "CONFIG"),
-        (QStringList{"RootFolder", "CunhasFolder", "OutTextos", "SoundMain", "SoundCue",
-                     "SoundInput", "SoundHoras", "RepetirDesde", "EfectosIndex", "VolPrincipal",
-                     "VolEfectos", "VolPisador", "NDIMode", "UDPMode", "TOPSubTitle"}));
+    QCOMPARE(KeysOf(bytes, "CONFIG"),
+             (QStringList{"RootFolder", "CunhasFolder", "OutTextos", "SoundMain", "SoundCue",
+                          "SoundInput", "SoundHoras", "RepetirDesde", "EfectosIndex",
+                          "VolPrincipal", "VolEfectos", "VolPisador", "NDIMode", "UDPMode",
+                          "TOPSubTitle", "SaltarError"}));
     // The list sections follow in the order of their first save.
     QStringList sections;
     for (const QByteArray& line : bytes.mid(3).split('\n'))
@@ -382,10 +385,15 @@ void TstStartup::closeSavesInOrderAndSalirSavesNothing() {
     QCOMPARE(doc.ReadString("lstPlayList", "celda02", QString()), QStringLiteral("/m/a.mp4"));
     QCOMPARE(doc.ReadInteger("CONFIG", "EfectosIndex", 0), -1);
     QCOMPARE(doc.ReadInteger("CONFIG", "VolPisador", 0), 90);
+    QVERIFY(doc.ReadBool("CONFIG", "SaltarError", false));
 
     // "Salir" ends without writing anything.
     {
         auto w = Start();
+        QVERIFY(w->chkSaltarError->isChecked()); // read back at start
+        // The saved row's file does not exist: it is marked once the list is loaded.
+        QCOMPARE(w->lstPlayList->RowCount(), 1);
+        QTRY_VERIFY_WITH_TIMEOUT(TfrmMain::RowFailed(w->lstPlayList->Row(0)), 10000);
         w->volPrincipal->setValue(77);
         w->lstPlayList->ClearItems();
         w->Salir1Click();

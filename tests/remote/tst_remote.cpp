@@ -53,6 +53,7 @@ private slots:
     void cleanup();
     void cleanupTestCase();
     void transportThroughTheApi();
+    void stateFollowsEditsOfThePlaylist();
     void captionsAndEffectsThroughTheApi();
     void errorsAreJsonWithTheirStatus();
     void malformedAndOversizedRequests();
@@ -127,6 +128,40 @@ quint16 TstRemote::Start(RemoteServerConfig config) {
         return 0;
     }
     return m_w->Remote()->Port();
+}
+
+void TstRemote::stateFollowsEditsOfThePlaylist() {
+    for (const QString& clip : m_clip)
+        AddRow(m_w.get(), clip);
+    HttpClient c(Start());
+    QCOMPARE(c.Post(QStringLiteral("/api/next")).status, 200);
+    QCOMPARE(c.Post(QStringLiteral("/api/next")).status, 200);
+    QCOMPARE(m_w->CurrentIndex, 1);
+    // The first row goes while the second plays: the state still names the second
+    // clip as playing and the third as next.
+    m_w->lstPlayList->clearSelection();
+    m_w->lstPlayList->Row(0)->setSelected(true);
+    QTest::keyClick(m_w->lstPlayList, Qt::Key_Delete);
+    const QJsonObject s = c.Get(QStringLiteral("/api/state")).json;
+    const QJsonObject current = s.value(QStringLiteral("current")).toObject();
+    QCOMPARE(current.value(QStringLiteral("path")).toString(), m_clip[1]);
+    QCOMPARE(current.value(QStringLiteral("index")).toInt(), 0);
+    QCOMPARE(s.value(QStringLiteral("next")).toObject().value(QStringLiteral("path")).toString(),
+             m_clip[2]);
+    const QJsonArray rows =
+        c.Get(QStringLiteral("/api/playlist")).json.value(QStringLiteral("rows")).toArray();
+    QCOMPARE(rows.size(), 2);
+    QCOMPARE(rows[0].toObject().value(QStringLiteral("playing")).toBool(), true);
+    QCOMPARE(rows[1].toObject().value(QStringLiteral("next")).toBool(), true);
+    // The playing row itself goes: no row is named as playing; the clip plays on.
+    m_w->lstPlayList->clearSelection();
+    m_w->lstPlayList->Row(0)->setSelected(true);
+    QTest::keyClick(m_w->lstPlayList, Qt::Key_Delete);
+    QVERIFY(c.Get(QStringLiteral("/api/state"))
+                .json.value(QStringLiteral("current"))
+                .toObject()
+                .isEmpty());
+    m_w->vlcPlayer->Stop(1000);
 }
 
 void TstRemote::transportThroughTheApi() {
