@@ -308,5 +308,6 @@ QByteArray TIniDocument::ToBytes() const {
 }
 
 void TIniDocument::Update() const {
-    WriteFileAtomically(ToBytes(), m_fileName);
+    WriteFileAtomically(ToBytes(), m_fileName,
+                        m_ownerOnly ? FilePermissions::OwnerOnly : FilePermissions::Default);
 }

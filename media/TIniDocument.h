@@ -37,6 +37,9 @@ public:
 
     // Replaces the file atomically with the document; raises TavoriaError on failure.
     void Update() const;
+    // From now on the file is written readable by its owner only (it holds a secret).
+    void SetOwnerOnly() { m_ownerOnly = true; }
+    bool OwnerOnly() const { return m_ownerOnly; }
     // The bytes Update() writes.
     QByteArray ToBytes() const;
 
@@ -81,4 +84,5 @@ private:
 
     QString m_fileName;
     Content m_c;
+    bool m_ownerOnly = false;
 };
