@@ -35,6 +35,7 @@ constexpr int kActionGapMs = 40;
 // dropped (the channel only pushes).
 constexpr qint64 kMaxClientFrame = 4096;
 constexpr qint64 kEventReadBuffer = 16 * 1024;
+constexpr qint64 kMaxDiscard = 4 * 1024 * 1024;
 
 QByteArray WebSocketAccept(const QByteArray& key) {
     return QCryptographicHash::hash(key + "258EAFA5-E914-47DA-95CA-C5AB0DC85B11",
@@ -125,6 +126,7 @@ private:
         bool closing = false;
         QElapsedTimer sincePong;
         QElapsedTimer lastInput;
+        qint64 discarded = 0; // bytes read and dropped since closing
         QElapsedTimer sincePing;
         QElapsedTimer closingClock;
     };
@@ -163,6 +165,7 @@ private:
     int m_pendingJobs = 0;
     QList<QPair<quint64, QString>> m_actions; // orders waiting for their turn, with their address
     bool m_actionRunning = false;
+    QString m_lastActionPeer;
     QElapsedTimer m_sinceAction;
     QTimer* m_actionTimer = nullptr;
     QByteArray m_lastEvent;
@@ -483,7 +486,15 @@ void RemoteServerWorker::DispatchActions() {
                 m_actionTimer->start(int(wait));
             return;
         }
-        const auto [id, peer] = m_actions.takeFirst();
+        // Addresses take turns: the order of one that did not go last goes first,
+        // so a flooding address never stands between another one and the window.
+        qsizetype pick = 0;
+        while (pick < m_actions.size() && m_actions[pick].second == m_lastActionPeer)
+            ++pick;
+        if (pick == m_actions.size())
+            pick = 0;
+        const auto [id, peer] = m_actions.takeAt(pick);
+        m_lastActionPeer = peer;
         Peer& p = PeerOf(peer);
         if (p.queuedActions > 0)
             --p.queuedActions;
@@ -586,8 +597,12 @@ void RemoteServerWorker::ReadEvents(QTcpSocket* socket) {
         return;
     EventClient& e = it->second;
     if (e.closing) {
-        socket->readAll();
-        e.lastInput.restart();
+        // What a closed client still sends is dropped, up to a bound; past it the
+        // socket is no longer read and TCP holds the client back until the abort.
+        if (e.discarded < kMaxDiscard) {
+            e.discarded += socket->readAll().size();
+            e.lastInput.restart();
+        }
         return;
     }
     e.input += socket->readAll();
