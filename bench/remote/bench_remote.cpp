@@ -310,8 +310,10 @@ int BlockingRequest(QTcpSocket& s, const QByteArray& request) {
     return 0;
 }
 
-// Runs the clients on their threads; the window's thread turns its event loop.
-void RunClients(const std::vector<std::function<void()>>& clients) {
+// Runs the clients on their threads; the window's thread turns its event loop
+// (and calls between, when given, after each turn).
+void RunClients(const std::vector<std::function<void()>>& clients,
+                const std::function<void()>& between = {}) {
     std::atomic<int> running{int(clients.size())};
     std::vector<std::thread> threads;
     for (const auto& c : clients)
@@ -319,8 +321,11 @@ void RunClients(const std::vector<std::function<void()>>& clients) {
             c();
             --running;
         });
-    while (running > 0)
+    while (running > 0) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        if (between)
+            between();
+    }
     for (auto& t : threads)
         t.join();
 }
@@ -505,29 +510,19 @@ void Attacks(TfrmMain& w, const QString& work) {
             QThread::msleep(8000);
             stop = true;
         });
-        std::atomic<int> running{int(clients.size())};
-        std::vector<std::thread> threads;
-        for (const auto& c : clients)
-            threads.emplace_back([&running, c] {
-                c();
-                --running;
-            });
-        while (running > 0) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        RunClients(clients, [&] {
             QFile f(clockFile);
-            if (f.open(QIODevice::ReadOnly)) {
-                const QByteArray now = f.readAll();
-                if (now != lastClock) {
-                    if (!lastClock.isEmpty())
-                        longestClock = std::max(longestClock, sinceChange.elapsed());
-                    lastClock = now;
-                    sinceChange.restart();
-                }
+            if (!f.open(QIODevice::ReadOnly))
+                return;
+            const QByteArray now = f.readAll();
+            if (now != lastClock) {
+                if (!lastClock.isEmpty())
+                    longestClock = std::max(longestClock, sinceChange.elapsed());
+                lastClock = now;
+                sinceChange.restart();
             }
-        }
+        });
         timer.join();
-        for (auto& t : threads)
-            t.join();
         std::printf("%-34s 127.0.0.2: %lld answers, %lld refused; probes from 127.0.0.1: %s; "
                     "max %.1f ms, p50 %.1f ms; hora.txt longest unchanged %lld ms\n",
                     flood.name, qint64(answered), qint64(refused), qPrintable(StatusText(statuses)),
