@@ -33,21 +33,29 @@ int CaptionRowForLink(const QString& link, int rowCount) {
     return n >= 1 && n <= rowCount ? n - 1 : -1;
 }
 
-QString MarqueeFileText(const QString& editorText) {
+QString LinesJoined(const QString& text, QChar separator) {
     QString out;
-    out.reserve(editorText.size());
-    for (qsizetype i = 0; i < editorText.size(); ++i) {
-        const QChar c = editorText.at(i);
+    out.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
         if (c == QLatin1Char('\r')) {
-            if (i + 1 < editorText.size() && editorText.at(i + 1) == QLatin1Char('\n'))
+            if (i + 1 < text.size() && text.at(i + 1) == QLatin1Char('\n'))
                 ++i;
-            out += QLatin1Char('\t');
+            out += separator;
         } else if (c == QLatin1Char('\n') || c == QChar::LineSeparator ||
                    c == QChar::ParagraphSeparator) {
-            out += QLatin1Char('\t');
+            out += separator;
         } else {
             out += c;
         }
     }
     return out;
+}
+
+QString MarqueeFileText(const QString& editorText) {
+    return LinesJoined(editorText, QLatin1Char('\t'));
+}
+
+QString CaptionLine(const QString& text) {
+    return LinesJoined(text, QLatin1Char(' '));
 }

@@ -17,6 +17,14 @@ std::array<int, 3> CaptionColumnWidths(int width);
 // whole number raises TavoriaError.
 int CaptionRowForLink(const QString& link, int rowCount);
 
+// text with every line break (CR LF, a lone LF, a lone CR, the Unicode line and
+// paragraph separators) replaced by one separator.
+QString LinesJoined(const QString& text, QChar separator);
+
+// A caption field as the editor keeps it: one line, each line break of a pasted
+// text made one space (a caption file's lines are its speaker, talk and details).
+QString CaptionLine(const QString& text);
+
 // The marquee as it goes into "marquesina.txt": every line break of the editor's
 // text (CR LF, a lone LF, a lone CR, and the Unicode line and paragraph
 // separators) becomes one TAB, so the whole marquee is one line.

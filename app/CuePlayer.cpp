@@ -40,9 +40,7 @@ void CuePlayer::Stop() {
 
 void CuePlayer::SetVolume(int position) {
     volumePosition_ = position;
-    const double maximum = 100.0;
-    BASS_ChannelSetAttribute(cueStream_.load(), BASS_ATTRIB_VOL,
-                             float((100.0 - position) / maximum));
+    BASS_ChannelSetAttribute(cueStream_.load(), BASS_ATTRIB_VOL, Level(position));
 }
 
 void CuePlayer::MoveTo(int device) {

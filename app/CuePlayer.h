@@ -21,7 +21,9 @@ public:
     HSTREAM PlayCue(const QString& path, int device, int volumePosition);
     // cmdStopCueClick: frees the effect and sets the progress to 0; no end follows.
     void Stop();
-    // tbCueChange: volume (100 - position) / 100 on the effect stream.
+    // The level of a volume position: (100 - position) / 100, so 0 at the bottom (100).
+    static float Level(int position) { return float((100.0 - position) / 100.0); }
+    // tbCueChange: the position's level on the effect stream.
     void SetVolume(int position);
     // cboSoundCueChange, the effect's part: CueDevice = device, the layer is
     // initialised on it (result ignored) and a playing effect moves there.

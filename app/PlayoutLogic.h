@@ -43,7 +43,7 @@ EndOfMediaPlan PlanEndOfMedia(int lastTimeMs, bool announceBetween, bool repeatD
 // form shows them (hours taken modulo 24).
 QString EndTimeText(qint64 lengthMs, const QTime& now);
 
-// Output levels: 100 - position; a level of 0 is never sent.
+// Output levels: 100 - position, so the bottom of a slider (100) is silence.
 inline int MasterLevel(int position) {
     return 100 - position;
 }

@@ -56,6 +56,10 @@ public:
     // Start-up, shutdown and the status bar.
     void FormCreate();
     void FormClose();
+    // Saves the settings and the window's lists (with captionPage, the caption page's
+    // lists too) into config.ini in one write. A cell that config.ini cannot hold is
+    // left as the file had it and its refusal returned; everything else is saved.
+    QStringList WriteConfig(bool captionPage);
     void Salir1Click();
     void Mensaje(const QString& text, int panel);
     void barStatusResize();
@@ -98,6 +102,8 @@ public:
     // when its title is known (the window keeps running meanwhile).
     void txtAddUrlKeyDown(int key);
     TRowQueue* UrlRows() const { return m_urlRows; }
+    // The name of the effect started last (empty when its file could not be played).
+    const QString& EffectName() const { return m_effectName; }
 
     // Playlist files ("Importar Lista", "Exportar Lista"). The import runs in the
     // event loop; RunningImport is it while it runs, else nullptr.
@@ -204,6 +210,9 @@ public:
 
     // A folder picker, replaceable in tests; returns the empty text on cancel.
     std::function<QString()> PickFolder;
+    // The picker's folder, refused (TavoriaError) when it cannot be kept in
+    // config.ini; the empty text on cancel.
+    QString ChooseFolder();
 
     // ---- Controls (objectName = the member's name) ----
     // Top tool bar.
@@ -376,6 +385,7 @@ private:
     TimeAnnouncer* m_announcer = nullptr;
     MediaKeys* m_mediaKeys = nullptr;
     TRowQueue* m_urlRows = nullptr;
+    QString m_effectName;
     TPlaylistImport* m_import = nullptr;
     TRemoteLink* m_remote = nullptr;
     bool m_progBarAttached = true;

@@ -85,12 +85,20 @@ HSTREAM TimeAnnouncer::PlayTimeAnnouncement(const QString& voice, int device,
         stream_ = stream;
         voiceFolder_ = folder;
         hourStream_ = hour == 0 ? 0 : stream;
+        // Before the start: not even the first moment louder than the setting.
+        BASS_ChannelSetAttribute(stream, BASS_ATTRIB_VOL, volume_);
     }
     BASS_ChannelSetDevice(stream, DWORD(device));
     if (hour != 0)
         BASS_ChannelSetSync(stream, BASS_SYNC_END, 0, &TimeAnnouncer::HourEndSync, this);
     BASS_ChannelPlay(stream, 0);
     return stream;
+}
+
+void TimeAnnouncer::SetVolume(float level) {
+    std::lock_guard lock(mutex_);
+    volume_ = level;
+    BASS_ChannelSetAttribute(stream_.load(), BASS_ATTRIB_VOL, level);
 }
 
 void TimeAnnouncer::MoveTo(int device) {
@@ -115,6 +123,7 @@ void TimeAnnouncer::HourEndSync(HSYNC handle, DWORD channel, DWORD, void* user) 
     const HSTREAM stream = OpenAnnouncerFile(self->voiceFolder_ + QStringLiteral("MIN") +
                                              TwoDigits(minute) + QStringLiteral(".mp3"));
     self->stream_ = stream;
+    BASS_ChannelSetAttribute(stream, BASS_ATTRIB_VOL, self->volume_);
     BASS_ChannelSetDevice(stream, device);
     BASS_ChannelPlay(stream, 0);
 }

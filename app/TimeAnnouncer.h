@@ -31,6 +31,9 @@ public:
     // cboSoundCueChange, the announcer's part: a playing announcement moves to the
     // device (the minutes then follow there).
     void MoveTo(int device);
+    // The effects level (0 silent to 1 full): the announcement plays at it, the hour
+    // and the minutes file alike, and a playing announcement follows a change at once.
+    void SetVolume(float level);
 
     HSTREAM AnnouncerStream() const { return stream_.load(); }
     QString AnnouncerVoice() const;
@@ -47,5 +50,6 @@ private:
     HSTREAM hourStream_ = 0;         // the hour file whose end starts the minutes
     QString voice_;                  // AnnouncerVoice
     QString voiceFolder_;            // captured when the announcement starts
+    float volume_ = 1.0f;            // SetVolume's level
     Clock clock_;
 };

@@ -1,4 +1,5 @@
 #include "app/AppPaths.h"
+#include "app/QtSpanish.h"
 #include "app/TfrmMain.h"
 #include "platform/Allocator.h"
 #include "platform/DisplayWait.h"
@@ -6,9 +7,22 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QMessageBox>
 #include <QTimer>
 #include <cstdio>
+#include <unistd.h>
+
+namespace {
+// The process's resident memory in KiB (-1 when it cannot be read).
+long ResidentKb() {
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly))
+        return -1;
+    const QList<QByteArray> fields = statm.readAll().split(' ');
+    return fields.size() > 1 ? fields[1].toLong() * (sysconf(_SC_PAGESIZE) / 1024) : -1;
+}
+} // namespace
 
 int main(int argc, char** argv) {
     TuneAllocatorForLongRuns();
@@ -29,6 +43,9 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     display.Release();
     QApplication::setApplicationName(QStringLiteral("Tavoria 3 (beta)"));
+    if (!InstallQtSpanish(&app))
+        std::fprintf(stderr, "tavoria: Qt's Spanish translations are not installed "
+                             "(qt6-translations-l10n); its dialogs stay in English\n");
     // Desktops find the installed entry (and its icon) by this name.
     QGuiApplication::setDesktopFileName(QStringLiteral("org.tavoria.desk"));
     // Started from its desktop entry, the desk works in a folder of its own under the
@@ -50,7 +67,8 @@ int main(int argc, char** argv) {
     // Benchmarks time the start until the window is on screen.
     if (qEnvironmentVariableIsSet("TAVORIA_QUIT_WHEN_SHOWN"))
         QTimer::singleShot(0, &app, [&started] {
-            std::printf("shown-ms=%.1f\n", started.nsecsElapsed() / 1e6);
+            std::printf("shown-ms=%.1f\nshown-rss-kb=%ld\n", started.nsecsElapsed() / 1e6,
+                        ResidentKb());
             std::fflush(stdout);
             QCoreApplication::exit(0);
         });

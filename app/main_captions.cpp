@@ -59,8 +59,19 @@ void TfrmMain::WireCaptions() {
         connect(sender, signal, this, [this, handler](auto&&...) { Guard([&] { handler(); }); });
     };
     // Captions of any length: a line edit holds at most 32767 characters unless told.
-    for (QLineEdit* edit : {txtPonente, txtPonencia, txtDetalles})
+    // One line each: a pasted line break (or one set from the remote) becomes a space
+    // at once, so what is published and saved is what the edit shows.
+    for (QLineEdit* edit : {txtPonente, txtPonencia, txtDetalles}) {
         edit->setMaxLength(std::numeric_limits<int>::max());
+        connect(edit, &QLineEdit::textChanged, this, [edit](const QString& text) {
+            const QString line = CaptionLine(text);
+            if (line == text)
+                return;
+            const int cursor = edit->cursorPosition();
+            edit->setText(line);
+            edit->setCursorPosition(cursor);
+        });
+    }
     on(cmdAdd, &QPushButton::clicked, [this] { cmdAddClick(); });
     on(sbmSendMesage, &QAction::triggered, [this] { sbmSendMesageClick(); });
     on(sbmTitEdit, &QAction::triggered, [this] { sbmTitEditClick(); });
@@ -103,7 +114,8 @@ void TfrmMain::PublishLinkedCaption(const QString& link) {
 void TfrmMain::cmdAddClick() {
     if (!CaptionTextLongEnough(txtPonente->text()) || !CaptionTextLongEnough(txtPonencia->text()))
         return;
-    const QStringList texts{txtPonente->text(), txtPonencia->text(), txtDetalles->text()};
+    const QStringList texts{CaptionLine(txtPonente->text()), CaptionLine(txtPonencia->text()),
+                            CaptionLine(txtDetalles->text())};
     QTreeWidgetItem* row = cmdAdd->text() == kAdd ? nullptr : lstTextos->FocusedRow();
     if (row) {
         for (int j = 0; j < 3; ++j)

@@ -5,6 +5,7 @@
 #include "app/TfrmMain.h"
 #include "media/MediaFunctions.h"
 #include "media/TIniDocument.h"
+#include "media/TavoriaError.h"
 #include "media/TextFile.h"
 
 #include <QLineEdit>
@@ -82,9 +83,7 @@ void TfrmMain::btnSendMarquesinaClick() {
                   OutputPath(txtCurrentSong->text(), QStringLiteral("marquesina.txt")));
     // The settings and the lists on the window itself (the caption list lies on a
     // tab and is not among them), in one write of config.ini.
-    TIniDocument ini(QStringLiteral("config.ini"));
-    SaveConfig(ini);
-    for (TListView* lv : DirectListViews())
-        SaveListTable(lv, ini);
-    ini.Update();
+    const QStringList refused = WriteConfig(false);
+    if (!refused.isEmpty())
+        throw TavoriaError(refused.join(QLatin1Char('\n')));
 }

@@ -1,6 +1,7 @@
 // The settings section "CONFIG" of config.ini and the output-folder picker.
 #include "app/AppPaths.h"
 #include "app/TfrmMain.h"
+#include "media/MediaFunctions.h"
 #include "media/TIniDocument.h"
 #include "media/TavoriaError.h"
 #include "media/TextFile.h"
@@ -96,8 +97,15 @@ void TfrmMain::LoadConfig(const TIniDocument& ini) {
         }
         if (tab != tabEfectos->TabIndex()) {
             tabEfectos->SetTabIndex(tab);
-            if (tab >= 0)
-                tabEfectosChange(tab);
+            // Files of the tab that cannot be listed (a name with a line break) are
+            // left out and recorded; the settings after the tab still load.
+            if (tab >= 0) {
+                try {
+                    tabEfectosChange(tab);
+                } catch (const std::exception& e) {
+                    RecordStartUpError(ErrorText(e));
+                }
+            }
         }
         chkNDI->setChecked(ini.ReadBool(kSection, QStringLiteral("NDIMode"), false));
         chkUdp->setChecked(ini.ReadBool(kSection, QStringLiteral("UDPMode"), false));
@@ -109,8 +117,15 @@ void TfrmMain::LoadConfig(const TIniDocument& ini) {
         txtMarquesina->setPlainText(ReadTextFile(marquee));
 }
 
-void TfrmMain::cmdCurrentFolderClick() {
+QString TfrmMain::ChooseFolder() {
     const QString folder = PickFolder();
+    if (!folder.isEmpty())
+        CheckFolderName(folder);
+    return folder;
+}
+
+void TfrmMain::cmdCurrentFolderClick() {
+    const QString folder = ChooseFolder();
     if (!folder.isEmpty())
         txtCurrentSong->setText(QDir::toNativeSeparators(folder));
 }

@@ -32,7 +32,7 @@ void TfrmMain::tabEfectosChange(int index) {
 }
 
 void TfrmMain::cmdSetCunasClick() {
-    const QString folder = PickFolder();
+    const QString folder = ChooseFolder();
     if (!folder.isEmpty())
         txtFolderCunas->setText(QDir::toNativeSeparators(folder));
 }
@@ -41,7 +41,10 @@ void TfrmMain::lstJinglesDblClick() {
     QTreeWidgetItem* row = lstJingles->FocusedRow();
     if (!row)
         return;
-    m_cue->PlayCue(TListView::SubItem(row, 2), cboSoundCue->currentIndex(), tbCue->value());
+    // The name goes with the play, however it was started (a double-click, the remote).
+    const HSTREAM stream =
+        m_cue->PlayCue(TListView::SubItem(row, 2), cboSoundCue->currentIndex(), tbCue->value());
+    m_effectName = stream ? TListView::SubItem(row, 0) : QString();
 }
 
 void TfrmMain::cmdStopCueClick() {
@@ -50,6 +53,7 @@ void TfrmMain::cmdStopCueClick() {
 
 void TfrmMain::tbCueChange() {
     m_cue->SetVolume(tbCue->value());
+    m_announcer->SetVolume(CuePlayer::Level(tbCue->value()));
 }
 
 void TfrmMain::cboSoundCueChange() {
@@ -63,6 +67,8 @@ void TfrmMain::CueProgressTick() {
 }
 
 void TfrmMain::lblHoraClick() {
+    // The talking clock plays at the effects level, as the jingles do.
+    m_announcer->SetVolume(CuePlayer::Level(tbCue->value()));
     m_announcer->PlayTimeAnnouncement(cboHoras->currentText(), cboSoundCue->currentIndex(),
                                       txtFolderCunas->text());
 }

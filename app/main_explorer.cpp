@@ -92,7 +92,7 @@ void TfrmMain::lstExplorerCollapsed(QTreeWidgetItem* Node) {
 }
 
 void TfrmMain::cmdRootExploradorClick() {
-    const QString folder = PickFolder();
+    const QString folder = ChooseFolder();
     if (!folder.isEmpty())
         txtRootFolder->setText(QDir::toNativeSeparators(folder));
 }

@@ -47,17 +47,14 @@ void TfrmMain::SetUpOutputsAtStart() {
 void TfrmMain::volPrincipalChange() {
     if (cmdPisador->isChecked())
         cmdPisador->setChecked(false); // not a click: its handler does not run
-    const int level = MasterLevel(volPrincipal->value());
-    if (level > 0)
-        vlcPlayer->SetAudioVolume(level);
+    // Every level is sent, 0 included: the bottom of the slider is silence.
+    vlcPlayer->SetAudioVolume(MasterLevel(volPrincipal->value()));
 }
 
 void TfrmMain::volPisadorChange() {
     if (!cmdPisador->isChecked())
         return;
-    const int level = DuckedLevel(volPisador->value());
-    if (level > 0)
-        vlcPlayer->SetAudioVolume(level);
+    vlcPlayer->SetAudioVolume(DuckedLevel(volPisador->value()));
 }
 
 void TfrmMain::vlcPlayerCreated() {

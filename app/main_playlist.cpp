@@ -6,6 +6,7 @@
 #include "media/PlaylistFile.h"
 #include "media/TavoriaError.h"
 #include "media/TextFile.h"
+#include "media/TitleLookup.h"
 #include "player/VlcPlayerUnit.h"
 
 #include <QCheckBox>
@@ -85,6 +86,8 @@ void TfrmMain::Nuevo1Click() {
     // An import still filling the list ends: the list is left empty, as asked.
     if (m_import)
         m_import->Cancel();
+    // So do addresses still waiting for their titles.
+    m_urlRows->Clear();
     CurrentIndex = -1;
     NextIndex = -1;
     lstPlayList->ClearItems();

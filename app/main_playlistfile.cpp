@@ -1,6 +1,7 @@
 // "Importar Lista" and "Exportar Lista": playlist files.
 #include "app/TfrmMain.h"
 #include "media/PlaylistFile.h"
+#include "media/TitleLookup.h"
 
 #include <QAction>
 #include <QFileDialog>
@@ -43,6 +44,9 @@ void TfrmMain::Abrir1Click() {
     auto import = std::make_unique<TPlaylistImport>(lstPlayList, progreso, this);
     // A file that is no playlist, or a negative count, leaves the playlist as it was.
     import->Open(fileName);
+    // Addresses typed before still waiting for their titles belong to the list being
+    // replaced: they are dropped with it.
+    m_urlRows->Clear();
     lstPlayList->ClearItems();
     m_import = import.release();
     Abrir1->setEnabled(false);

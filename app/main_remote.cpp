@@ -158,7 +158,6 @@ public:
     QElapsedTimer sincePositionPush;
     qint64 lengthMs = 0;
     QJsonValue caption = QJsonValue::Null;
-    QString effectName;
     // GET /api/playlist is answered from here while the list and its markers stay
     // as they were: a long list is turned into JSON once per change.
     quint64 playlistRevision = 1;
@@ -272,7 +271,7 @@ QJsonObject TRemoteLink::State() {
     if (cue != 0 && BASS_ChannelIsActive(cue) == BASS_ACTIVE_PLAYING) {
         const int maximum = w->Cue()->ProgressMaximum();
         effect = {{QStringLiteral("playing"), true},
-                  {QStringLiteral("name"), effectName},
+                  {QStringLiteral("name"), w->EffectName()},
                   {QStringLiteral("progress"),
                    maximum > 0 ? double(w->Cue()->ProgressPosition()) / maximum : 0.0}};
     }
@@ -559,10 +558,6 @@ void TfrmMain::WireRemote() {
                                         {QStringLiteral("talk"), TListView::SubItem(item, 1)},
                                         {QStringLiteral("details"), TListView::SubItem(item, 2)}};
         m_remote->SchedulePush();
-    });
-    connect(lstJingles, &QTreeWidget::itemDoubleClicked, m_remote, [this] {
-        if (QTreeWidgetItem* row = lstJingles->FocusedRow())
-            m_remote->effectName = TListView::SubItem(row, 0);
     });
     for (QToolButton* b : {cmdRepeat, cmdStopOnPlay})
         connect(b, &QToolButton::toggled, m_remote, [this] { m_remote->SchedulePush(); });

@@ -54,6 +54,9 @@ void TfrmMain::FormCreate() {
         SetUpOutputsAtStart();
         // 6. The audio layer on the effects card.
         InitEffectsCard();
+        // The restored effects tab was listed before the audio layer could measure
+        // its files.
+        MeasureUnmeasuredRows(lstJingles);
     } catch (const std::exception& e) {
         RecordStartUpError(ErrorText(e));
     }
@@ -141,13 +144,13 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
 void TfrmMain::FormClose() {
     // The settings, then the list tables, into one document written once: a reader
     // (or a crash) never sees a file with only some of them.
-    TIniDocument ini(QStringLiteral("config.ini"));
-    SaveConfig(ini);
-    for (TListView* lv : DirectListViews())
-        SaveListTable(lv, ini);
-    for (TListView* lv : CaptionPageListViews())
-        SaveListTable(lv, ini);
-    ini.Update();
+    // A cell that cannot be stored costs only itself: the close goes on and the
+    // refusal is recorded in debug.txt.
+    const QStringList refused = WriteConfig(true);
+    for (const QString& text : refused)
+        RecordStartUpError(text);
+    if (!refused.isEmpty())
+        Errors().Report(refused.join(QLatin1Char('\n')));
     // The window is going: no tick may reach the player after it is released.
     tmrHora->stop();
     tmrVumeter->stop();
@@ -160,6 +163,19 @@ void TfrmMain::FormClose() {
     }
     delete vlcPlayer;
     vlcPlayer = nullptr;
+}
+
+QStringList TfrmMain::WriteConfig(bool captionPage) {
+    TIniDocument ini(QStringLiteral("config.ini"));
+    ini.SetCollectRefusals(true);
+    SaveConfig(ini);
+    for (TListView* lv : DirectListViews())
+        SaveListTable(lv, ini);
+    if (captionPage)
+        for (TListView* lv : CaptionPageListViews())
+            SaveListTable(lv, ini);
+    ini.Update();
+    return ini.Refusals();
 }
 
 void TfrmMain::Salir1Click() {

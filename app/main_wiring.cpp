@@ -23,9 +23,10 @@ void TfrmMain::WireHandlers() {
     on(cmdCurrentFolder, &QPushButton::clicked, [this] { cmdCurrentFolderClick(); });
     on(cmdSetCunas, &QPushButton::clicked, [this] { cmdSetCunasClick(); });
     on(cmdRootExplorador, &QPushButton::clicked, [this] { cmdRootExploradorClick(); });
-    // Changes of these texts run their handlers also while the settings load; an
-    // error there must reach the start-up's own handling, so they are not guarded
-    // while loading (the start-up catches everything itself).
+    // Changes of these texts run their handlers also while the settings load, where
+    // an error must reach the start-up's own handling (it records it in debug.txt):
+    // so they are not guarded. Afterwards the texts change only through the folder
+    // pickers, and a listing of any folder raises nothing.
     connect(txtFolderCunas, &QLineEdit::textChanged, this, [this] { txtFolderCunasChange(); });
     connect(txtRootFolder, &QLineEdit::textChanged, this, [this] { txtRootFolderChange(); });
     connect(tabEfectos, &TTabStrip::TabIndexChanged, this,

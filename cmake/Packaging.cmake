@@ -42,5 +42,5 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # are opened at run time, which it cannot see: the plugins for files and streams,
 # the picture in the window, and the plugin cache that keeps every start fast.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libvlc5 (>= 3.0), libvlccore9, libvlc-bin, vlc-plugin-base, vlc-plugin-video-output")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libvlc5 (>= 3.0), libvlccore9, libvlc-bin, vlc-plugin-base, vlc-plugin-video-output, qt6-translations-l10n")
 include(CPack)

@@ -73,24 +73,52 @@ namespace {
 bool HasLineBreak(const QString& text) {
     return text.contains(QLatin1Char('\n')) || text.contains(QLatin1Char('\r'));
 }
+
+// The name as a message shows it: its line breaks written as \r and \n.
+QString ShownWithBreaks(const QString& path) {
+    QString shown = path;
+    shown.replace(QLatin1Char('\r'), QStringLiteral("\\r"));
+    shown.replace(QLatin1Char('\n'), QStringLiteral("\\n"));
+    return shown;
+}
 } // namespace
+
+void CheckFolderName(const QString& folder) {
+    if (HasLineBreak(folder))
+        throw TavoriaError(
+            QStringLiteral(
+                "No se puede usar la carpeta \"%1\": el nombre contiene un salto de línea")
+                .arg(ShownWithBreaks(folder)));
+}
 
 QTreeWidgetItem* MakeMediaFileRow(const QString& path, const TListView* list) {
     const int ext = MediaExtensionIndex(path);
     if (ext < 0 || !list)
         return nullptr;
-    if (HasLineBreak(path)) {
-        QString shown = path;
-        shown.replace(QLatin1Char('\r'), QStringLiteral("\\r"));
-        shown.replace(QLatin1Char('\n'), QStringLiteral("\\n"));
+    if (HasLineBreak(path))
         throw TavoriaError(
             QStringLiteral("No se puede añadir \"%1\": el nombre contiene un salto de línea")
-                .arg(shown));
-    }
+                .arg(ShownWithBreaks(path)));
     const double seconds = ext == 0 ? MediaDurationSeconds(path) : 0.0;
     return list->MakeRow(
         {QFileInfo(path).fileName(), SecondsToHms(seconds), path, SecondsText(seconds), QString()},
         ext);
+}
+
+void MeasureUnmeasuredRows(TListView* list) {
+    for (int i = 0; i < list->RowCount(); ++i) {
+        QTreeWidgetItem* row = list->Row(i);
+        if (TListView::SubItemCount(row) < 4 || TListView::SubItem(row, 3) != QStringLiteral("0"))
+            continue;
+        const QString path = TListView::SubItem(row, 2);
+        if (MediaExtensionIndex(path) != 0)
+            continue;
+        const double seconds = MediaDurationSeconds(path);
+        if (seconds <= 0)
+            continue;
+        list->SetSubItem(row, 1, SecondsToHms(seconds));
+        list->SetSubItem(row, 3, SecondsText(seconds));
+    }
 }
 
 void AddMediaFile(const QString& path, TListView* list) {
@@ -224,9 +252,12 @@ QString DequotedString(const QString& text) {
 QStringList ListMediaEntries(const QString& folder) {
     QStringList names;
     ListFolder(folder, [&](const QString& name, const struct stat& st, const QByteArray&) {
+        // A leading "." hides a file as it hides a folder (the "._" companions that
+        // macOS leaves on USB sticks among them): neither is listed.
+        if (name.startsWith(QLatin1Char('.')))
+            return;
         if (S_ISDIR(st.st_mode)) {
-            if (!name.startsWith(QLatin1Char('.')))
-                names.push_back(name);
+            names.push_back(name);
         } else if (S_ISREG(st.st_mode) && MediaExtensionIndex(name) >= 0) {
             names.push_back(name);
         }

@@ -34,6 +34,14 @@ void AddMediaFile(const QString& path, TListView* list);
 // extension is unknown.
 QTreeWidgetItem* MakeMediaFileRow(const QString& path, const TListView* list);
 
+// Measures again the ".mp3" rows of list whose length is "0" (listed before the
+// audio layer could measure them): their duration and seconds sub-items are set.
+void MeasureUnmeasuredRows(TListView* list);
+
+// Throws TavoriaError when folder cannot be kept as a setting: a name with a line
+// break (possible on Linux) would split its line of config.ini.
+void CheckFolderName(const QString& folder);
+
 // Sorts names in the order Windows lists a folder: letter case ignored, runs of
 // digits compared by value ("clip 2" before "clip 10"). Every folder listing of the
 // desk comes in this order.
@@ -57,9 +65,8 @@ QString FindSubfolderIgnoringCase(const QString& folder, const QString& name);
 // becomes "'" while a lone "'" is dropped. Any other text is returned unchanged.
 QString DequotedString(const QString& text);
 
-// Names of a folder's entries that the explorer tree shows: sub-folders whose
-// names do not begin with "." and files of a known media type, not hidden by the
-// file system, in name order.
+// Names of a folder's entries that the explorer tree shows: sub-folders and files
+// of a known media type, in name order; names that begin with "." are hidden.
 QStringList ListMediaEntries(const QString& folder);
 
 // The path of a tree node below the tree's root: the texts of its ancestors and

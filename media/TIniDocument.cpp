@@ -248,10 +248,17 @@ void TIniDocument::WriteString(const QString& section, const QString& key, const
     const auto breaksLine = [](const QString& t) {
         return t.contains(QLatin1Char('\n')) || t.contains(QLatin1Char('\r'));
     };
-    if (breaksLine(section) || breaksLine(key) || breaksLine(value))
-        throw TavoriaError(
+    if (breaksLine(section) || breaksLine(key) || breaksLine(value)) {
+        QString text =
             QStringLiteral("Un salto de línea no se puede guardar en \"%1\" (sección %2, clave %3)")
-                .arg(QFileInfo(m_fileName).fileName(), section, key));
+                .arg(QFileInfo(m_fileName).fileName(), section, key);
+        text.replace(QLatin1Char('\r'), QStringLiteral("\\r"));
+        text.replace(QLatin1Char('\n'), QStringLiteral("\\n"));
+        if (!m_collectRefusals)
+            throw TavoriaError(text);
+        m_refusals << text;
+        return;
+    }
     const QString foldedSection = Fold(section);
     auto sit = m_c.sectionIndex.constFind(QStringView(foldedSection));
     Section& s = sit != m_c.sectionIndex.constEnd() ? m_c.sections[size_t(*sit)]

@@ -25,6 +25,11 @@ public:
     // A section, key or value holding a line break raises TavoriaError: it could not be
     // read back and would corrupt the lines after it.
     void WriteString(const QString& section, const QString& key, const QString& value);
+    // Collecting, WriteString leaves a value it would refuse as the document had it and
+    // keeps the refusal's text in Refusals() instead of raising it: a save of many
+    // cells then loses only the cell that cannot be stored.
+    void SetCollectRefusals(bool collect) { m_collectRefusals = collect; }
+    const QStringList& Refusals() const { return m_refusals; }
     void WriteInteger(const QString& section, const QString& key, int value);
     void WriteBool(const QString& section, const QString& key, bool value);
 
@@ -73,7 +78,8 @@ private:
     const Entry* FindEntry(const QString& section, const QString& key) const;
     QStringView Own(const QString& text);
 
-    // The parsed content. Copies share the strings the views point into.
+    // The parsed content: the file's text, its folded copy and the strings written
+    // since, which the views point into.
     struct Content {
         QString text;
         QString folded;
@@ -85,4 +91,6 @@ private:
     QString m_fileName;
     Content m_c;
     bool m_ownerOnly = false;
+    bool m_collectRefusals = false;
+    QStringList m_refusals;
 };

@@ -4,5 +4,6 @@
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD="${TAVORIA_BUILD:-$ROOT/build}"
-cmake -S "$ROOT" -B "$BUILD" ${TAVORIA_CMAKE_ARGS:-} >/dev/null
+# TAVORIA_WERROR=1 (as CI sets it) turns the warnings into errors.
+cmake -S "$ROOT" -B "$BUILD" -DTAVORIA_WERROR="${TAVORIA_WERROR:-0}" ${TAVORIA_CMAKE_ARGS:-} >/dev/null
 cmake --build "$BUILD" -j"$(nproc)" "$@"

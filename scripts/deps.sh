@@ -5,7 +5,7 @@ set -euo pipefail
 
 TAVORIA_PACKAGES=(
   g++ cmake make pkg-config
-  qt6-base-dev qt6-websockets-dev libqt6websockets6
+  qt6-base-dev qt6-websockets-dev libqt6websockets6 qt6-translations-l10n
   libvlc-dev libvlc5 vlc-plugin-base vlc-plugin-video-output libvlc-bin
   libsdl2-dev
   libavformat-dev libavcodec-dev libswresample-dev libavutil-dev

@@ -37,12 +37,28 @@ tavoria_headless_start() {
     --load="module-null-sink sink_name=main_out sink_properties=device.description=MainOut" \
     --load="module-null-sink sink_name=jingle_out sink_properties=device.description=JingleCard" \
     --load=module-always-sink >"$XDG_RUNTIME_DIR/pulse.log" 2>&1 || true
-  for _ in $(seq 1 50); do
-    pactl info >/dev/null 2>&1 && break
+  # The session is whole only with its sound server and both sinks: the sound tests
+  # would otherwise skip and the suite pass without them.
+  local sinks=""
+  for _ in $(seq 1 100); do
+    if pactl info >/dev/null 2>&1; then
+      sinks="$(pactl list short sinks 2>/dev/null || true)"
+      [[ $sinks == *main_out* && $sinks == *jingle_out* ]] && break
+    fi
     sleep 0.1
   done
+  if [[ $sinks != *main_out* || $sinks != *jingle_out* ]]; then
+    echo "headless: the sound server did not start with the sinks main_out and jingle_out" >&2
+    echo "  (pactl info: $(pactl info 2>&1 | head -1))" >&2
+    sed 's/^/  pulseaudio: /' "$XDG_RUNTIME_DIR/pulse.log" >&2 2>/dev/null || true
+    tavoria_headless_stop
+    return 1
+  fi
   pactl set-default-sink main_out >/dev/null 2>&1 || true
   export SDL_AUDIODRIVER=pulseaudio
+  # Inside this session a test that finds no display or sound server fails instead
+  # of skipping (tests/SessionSkip.h).
+  export TAVORIA_REQUIRE_SESSION=1
 }
 
 tavoria_headless_stop() {

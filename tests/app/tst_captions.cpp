@@ -2,10 +2,12 @@
 // the three files a publication writes, and the links from playlist rows.
 #include "../player/PlayerTestSupport.h"
 #include "app/TfrmMain.h"
+#include "media/TIniDocument.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QContextMenuEvent>
 #include <QDir>
 #include <QFile>
@@ -13,6 +15,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QStringDecoder>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -90,6 +93,8 @@ private slots:
     void readerNeverSeesAPartialCaption();
     void linksPublishedByNextAndCleared();
     void firstCaptionAtTheEndOfMedia();
+    void pastedLineBreakBecomesASpace();
+    void cellWithALineBreakCostsOnlyItself();
 
 private:
     QString Out(const QString& name) const { return m_out + QLatin1Char('/') + name; }
@@ -553,6 +558,52 @@ void TstCaptions::firstCaptionAtTheEndOfMedia() {
     QCOMPARE(ReadAll(Out(QStringLiteral("ponencia.txt"))), QByteArray("Apertura"));
     QCOMPARE(m_w->Errors().Count(), 0);
     m_w->vlcPlayer->Stop(1000);
+}
+
+void TstCaptions::pastedLineBreakBecomesASpace() {
+    // A name pasted from a document with its line break: the edit keeps one line,
+    // so the caption published and saved is the one the operator sees.
+    QGuiApplication::clipboard()->setText(QStringLiteral("Ana\nPérez"));
+    m_w->txtPonente->setFocus();
+    m_w->txtPonente->paste();
+    QCOMPARE(m_w->txtPonente->text(), QStringLiteral("Ana Pérez"));
+    m_w->txtPonencia->setText(QStringLiteral("Apertura\r\ndel acto"));
+    QCOMPARE(m_w->txtPonencia->text(), QStringLiteral("Apertura del acto"));
+    m_w->txtDetalles->setText(QStringLiteral("Sala\u2028A"));
+    QCOMPARE(m_w->txtDetalles->text(), QStringLiteral("Sala A"));
+    m_w->cmdAdd->click();
+    QCOMPARE(m_w->lstTextos->RowCount(), 1);
+    m_w->PublishCaption(0);
+    QCOMPARE(ReadAll(Out(QStringLiteral("ponente.txt"))), QByteArray("Ana P\xC3\xA9rez"));
+    QCOMPARE(ReadAll(Out(QStringLiteral("ponencia.txt"))), QByteArray("Apertura del acto"));
+    QCOMPARE(ReadAll(Out(QStringLiteral("detalles.txt"))), QByteArray("Sala A"));
+    QVERIFY(m_w->close());
+    const TIniDocument ini(QStringLiteral("config.ini"));
+    QCOMPARE(ini.ReadString(QStringLiteral("lstTextos"), QStringLiteral("celda00"), QString()),
+             QStringLiteral("Ana Pérez"));
+}
+
+void TstCaptions::cellWithALineBreakCostsOnlyItself() {
+    // A cell that config.ini cannot hold (set behind the editor's back) is named in
+    // debug.txt; the close still ends and saves every other cell and setting.
+    AddCaption(QStringLiteral("Ana"), QStringLiteral("Apertura"), QString());
+    AddCaption(QStringLiteral("Luis"), QStringLiteral("Cierre"), QStringLiteral("Sala B"));
+    m_w->lstTextos->SetSubItem(m_w->lstTextos->Row(0), 0, QStringLiteral("Ana\nPérez"));
+    m_w->txtRepeat->setValue(7);
+    m_w->chkUdp->setChecked(true);
+    QVERIFY(m_w->close());
+    const QByteArray debug = ReadAll(QStringLiteral("debug.txt"));
+    QVERIFY2(debug.contains("lstTextos") && debug.contains("celda00"), debug);
+    const TIniDocument ini(QStringLiteral("config.ini"));
+    const QString t = QStringLiteral("lstTextos"), c = QStringLiteral("CONFIG");
+    QCOMPARE(ini.ReadInteger(t, QStringLiteral("totalY"), -1), 2);
+    QVERIFY(!ini.ValueExists(t, QStringLiteral("celda00")));
+    QCOMPARE(ini.ReadString(t, QStringLiteral("celda01"), QString()), QStringLiteral("Apertura"));
+    QCOMPARE(ini.ReadString(t, QStringLiteral("celda10"), QString()), QStringLiteral("Luis"));
+    QCOMPARE(ini.ReadString(t, QStringLiteral("celda12"), QString()), QStringLiteral("Sala B"));
+    QCOMPARE(ini.ReadInteger(c, QStringLiteral("RepetirDesde"), -1), 7);
+    QCOMPARE(ini.ReadInteger(c, QStringLiteral("UDPMode"), -1), 1);
+    QCOMPARE(ini.ReadString(c, QStringLiteral("OutTextos"), QString()), m_out);
 }
 
 QTEST_MAIN(TstCaptions)

@@ -64,9 +64,9 @@ void TstEffects::initTestCase() {
     const auto hourFile = [&](int hour) {
         return fx + QStringLiteral("/Time/Ana/HRS%1.mp3").arg(hour % 24, 2, 10, QLatin1Char('0'));
     };
-    QVERIFY(Tone(hourFile(now.hour()), 1));
+    QVERIFY(Tone(hourFile(now.hour()), 3));
     QVERIFY(QFile::copy(hourFile(now.hour()), hourFile(now.hour() + 1)));
-    QVERIFY(Tone(fx + QStringLiteral("/Time/Ana/HRS00_O.mp3"), 1));
+    QVERIFY(Tone(fx + QStringLiteral("/Time/Ana/HRS00_O.mp3"), 3));
     AudioLayer_SetHistoryEnabled(true);
     m_w = std::make_unique<TfrmMain>();
     m_w->show();
@@ -157,6 +157,14 @@ void TstEffects::announcerFromTheClock() {
     const QString path = QString::fromStdString(AudioLayer_StreamPath(hour));
     QVERIFY2(path.contains(QStringLiteral("/Ana/HRS")), qPrintable(path));
     QCOMPARE(BASS_ChannelGetDevice(hour), DWORD(m_w->cboSoundCue->currentIndex()));
+    // The effects fader governs the talking clock too: at its bottom it is silent,
+    // and a move reaches the announcement that plays.
+    QCOMPARE(AudioLayer_StreamVolume(hour), CuePlayer::Level(m_w->tbCue->value()));
+    m_w->tbCue->setValue(100);
+    QCOMPARE(AudioLayer_StreamVolume(hour), 0.0f);
+    m_w->lblHora->clicked();
+    QCOMPARE(AudioLayer_StreamVolume(m_w->Announcer()->AnnouncerStream()), 0.0f);
+    m_w->tbCue->setValue(1);
 }
 
 void TstEffects::cleanupTestCase() {

@@ -4,6 +4,7 @@
 #include "app/TfrmMain.h"
 #include "platform/MediaKeys.h"
 #include "player/VlcPlayerUnit.h"
+#include "tests/SessionSkip.h"
 
 #include <QApplication>
 #include <QLineEdit>
@@ -155,7 +156,7 @@ private:
 
 void TstMediaKeys::initTestCase() {
     if (QGuiApplication::platformName() != QStringLiteral("xcb"))
-        QSKIP("the media keys are read from the X server");
+        TAVORIA_SKIP_WITHOUT_SESSION("the media keys are read from the X server");
     QVERIFY(m_media.isValid());
     m_clip = m_media.filePath(QStringLiteral("ten.mp4"));
     QVERIFY(MakeVideoClip(m_clip, 10));

@@ -95,6 +95,7 @@ private slots:
     void exportAndImportThroughTheMenu();
     void importThatIsRefusedLeavesThePlaylist();
     void clearingThePlaylistEndsARunningImport();
+    void clearAndImportDropWaitingAddresses();
     void explorerListingAndImages();
     void explorerExpansionAndRebuild();
     void explorerSelectionAmongSiblings();
@@ -409,6 +410,42 @@ void TstMediaLib::clearingThePlaylistEndsARunningImport() {
     QCOMPARE(Column(m_w->lstPlayList, 0), (QStringList{"uno", "Rápido", "tres", "cuatro"}));
 }
 
+void TstMediaLib::clearAndImportDropWaitingAddresses() {
+    // A video-site address still waiting for its title belongs to the list it was
+    // typed for: "Limpiar Lista" and an import drop it, and its late title adds
+    // nothing to the new list.
+    m_server.SetTitle("Tarde", 1200);
+    QLineEdit* edit = m_w->txtAddUrl;
+    edit->setText(QStringLiteral("http://youtube.com/watch?v=tarde000000"));
+    QTest::keyClick(edit, Qt::Key_Return);
+    QCOMPARE(m_w->UrlRows()->Waiting(), 1);
+    m_w->Nuevo1->trigger();
+    QCOMPARE(m_w->UrlRows()->Waiting(), 0);
+    QTest::qWait(2000); // past the slow answer
+    QCOMPARE(m_w->lstPlayList->RowCount(), 0);
+
+    const QString file = m_dir->filePath(QStringLiteral("nueva.pls"));
+    {
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("[playlist]\r\nNumberOfEntries=1\r\nFile1=http://a.example/uno\r\n");
+    }
+    edit->setText(QStringLiteral("http://youtube.com/watch?v=tarde000001"));
+    QTest::keyClick(edit, Qt::Key_Return);
+    QCOMPARE(m_w->UrlRows()->Waiting(), 1);
+    m_w->PickPlaylistToOpen = [&] { return file; };
+    m_w->Abrir1->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(!m_w->RunningImport(), 8000);
+    QTest::qWait(2000);
+    QCOMPARE(Column(m_w->lstPlayList, 0), QStringList{"uno"});
+    QCOMPARE(m_w->Errors().Count(), 0);
+    // Addresses typed afterwards join the new list as usual.
+    m_server.SetTitle("Nuevo");
+    edit->setText(QStringLiteral("http://youtube.com/watch?v=nuevo000000"));
+    QTest::keyClick(edit, Qt::Key_Return);
+    QTRY_COMPARE_WITH_TIMEOUT(Column(m_w->lstPlayList, 0), (QStringList{"uno", "Nuevo"}), 8000);
+}
+
 void TstMediaLib::explorerListingAndImages() {
     const QString root = m_dir->filePath(QStringLiteral("medios"));
     for (const char* d : {"a", "Carpeta 10", "Carpeta 9", ".oculta", "vacía"})
@@ -417,6 +454,7 @@ void TstMediaLib::explorerListingAndImages() {
                             "c.txt",
                             "Z.MP3",
                             ".x.mp4",
+                            "._clip.mp4",
                             "con espacio.mov",
                             QString::fromUtf8("línea\nnueva.webm"),
                             QString::fromUtf8("ñu.mkv"),
@@ -428,14 +466,14 @@ void TstMediaLib::explorerListingAndImages() {
     QTreeWidget* tree = m_w->lstExplorer;
     QStringList mediaFiles{"b.mp4",
                            "Z.MP3",
-                           ".x.mp4",
                            "con espacio.mov",
                            QString::fromUtf8("línea\nnueva.webm"),
                            QString::fromUtf8("ñu.mkv"),
                            "v.mpg"};
     SortByName(mediaFiles);
-    // Folders first, then media files, each group in name order; hidden folders,
-    // other types and files without an extension are not listed.
+    // Folders first, then media files, each group in name order; hidden folders and
+    // files (".x.mp4", macOS's "._clip.mp4"), other types and files without an
+    // extension are not listed.
     QCOMPARE(TopLevel(tree),
              QStringList({"a", "Carpeta 9", "Carpeta 10", QString::fromUtf8("vacía")}) +
                  mediaFiles);

@@ -152,6 +152,16 @@ static int CrashRounds(int inTheSuite) {
                : inTheSuite;
 }
 
+// The random kill moments come from a seed that the test prints, so a failing run
+// can be replayed with TAVORIA_CRASH_SEED=<seed>.
+QRandomGenerator KillMoments() {
+    const quint32 seed = qEnvironmentVariableIsSet("TAVORIA_CRASH_SEED")
+                             ? quint32(qEnvironmentVariableIntValue("TAVORIA_CRASH_SEED"))
+                             : QRandomGenerator::global()->generate();
+    qInfo("kill moments: TAVORIA_CRASH_SEED=%u", seed);
+    return QRandomGenerator(seed);
+}
+
 void TstProcess::killDuringSavesLeavesOldOrNew() {
     const int rounds = CrashRounds(30);
     const int rows = 5000;
@@ -159,7 +169,8 @@ void TstProcess::killDuringSavesLeavesOldOrNew() {
     const QString ini = dir.filePath(QStringLiteral("config.ini"));
     const QByteArray old = OldConfig(rows, dir.path());
     int sawOld = 0, sawNew = 0;
-    auto* rng = QRandomGenerator::global();
+    QRandomGenerator moments = KillMoments();
+    auto* rng = &moments;
     for (int round = 0; round < rounds; ++round) {
         Write(ini, old);
         QProcess p;
@@ -199,7 +210,8 @@ void TstProcess::killDuringMarqueeSendsAndCaptions() {
     const int rows = 5000;
     QTemporaryDir dir;
     const QString ini = dir.filePath(QStringLiteral("config.ini"));
-    auto* rng = QRandomGenerator::global();
+    QRandomGenerator moments = KillMoments();
+    auto* rng = &moments;
     const QByteArray oldMarquee = "marquesina de antes";
     int sawOld = 0, sawNew = 0, sends = 0;
     for (int round = 0; round < rounds; ++round) {

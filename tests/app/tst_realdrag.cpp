@@ -12,6 +12,7 @@
 #include "app/TfrmMain.h"
 #include "audio/AudioLayer.h"
 #include "media/MediaFunctions.h"
+#include "tests/SessionSkip.h"
 
 #include <QApplication>
 #include <QDir>
@@ -60,9 +61,9 @@ private:
 
 void TstRealDrag::initTestCase() {
     if (QGuiApplication::platformName() != QLatin1String("xcb"))
-        QSKIP("a real drag needs an X display");
+        TAVORIA_SKIP_WITHOUT_SESSION("a real drag needs an X display");
     if (QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("version")}) != 0)
-        QSKIP("xdotool is missing");
+        TAVORIA_SKIP_WITHOUT_SESSION("xdotool is missing");
 }
 
 void TstRealDrag::init() {

@@ -6,6 +6,7 @@
 #include "../audio/MonitorRecorder.h"
 #include "app/TfrmMain.h"
 #include "player/VlcPlayerUnit.h"
+#include "tests/SessionSkip.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -118,8 +119,9 @@ void TstSoundCards::initTestCase() {
     QByteArray sinks;
     if (!audiotest::Run(QStringLiteral("pactl"), {"list", "short", "sinks"}, &sinks) ||
         !sinks.contains("main_out") || !sinks.contains("jingle_out"))
-        QSKIP("the sound server's sinks \"MainOut\" and \"JingleCard\" are missing "
-              "(run inside the headless session)");
+        TAVORIA_SKIP_WITHOUT_SESSION(
+            "the sound server's sinks \"MainOut\" and \"JingleCard\" are missing "
+            "(run inside the headless session)");
     QVERIFY(m_media.isValid());
     // Long enough that no end of media runs Next by itself during a test.
     m_tone = m_media.filePath(QStringLiteral("tone.wav"));
@@ -248,7 +250,7 @@ void TstSoundCards::soundCardFailureIsShownOverTheWindow() {
                         {"load-module", "module-null-sink", "sink_name=gone_out",
                          "sink_properties=device.description=GoneCard"},
                         &module))
-        QSKIP("cannot add a sink to the sound server");
+        TAVORIA_SKIP_WITHOUT_SESSION("cannot add a sink to the sound server");
     int gone = -1;
     QVERIFY(
         audiotest::WaitFor([&] { return (gone = audiotest::DeviceNamed("GoneCard")) > 0; }, 5000));

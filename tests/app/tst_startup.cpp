@@ -1,18 +1,22 @@
 // The window's start-up, shutdown and settings, driven as the operator's
 // config.ini and folders would drive them.
+#include "app/QtSpanish.h"
 #include "app/TfrmMain.h"
 #include "media/TIniDocument.h"
 #include "player/VlcPlayerUnit.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QFile>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QProcess>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -81,11 +85,18 @@ private slots:
     void statusBarAndErrorBox();
     void playlistColumnsAllVisible();
     void lineBreakNameDroppedKeepsThePlaylist();
+    void lineBreakFileInTheSavedEffectsTab();
+    void foldersWithALineBreakAreRefused_data();
+    void foldersWithALineBreakAreRefused();
     void emptyConfigAndMissingOutputFolder();
+    void qtOwnTextsInSpanish();
+    void restoredEffectsTabShowsItsLengths();
 
 private:
     std::unique_ptr<TfrmMain> Start() { return std::make_unique<TfrmMain>(); }
     void MakeEffectsFolder(const QString& root);
+    void LaterStepsRanThenClose(TfrmMain* w);
+    void FlagsSavedWithTab(int tab);
     std::unique_ptr<QTemporaryDir> m_dir;
 };
 
@@ -199,6 +210,27 @@ void TstStartup::richConfigRestoresEverything() {
     QCOMPARE(w->lstExplorer->topLevelItem(1)->text(0), QStringLiteral("a.mp4"));
 }
 
+// The settings after the effects tab were loaded and the NDI step ran; the window
+// then closes.
+void TstStartup::LaterStepsRanThenClose(TfrmMain* w) {
+    QVERIFY(w->chkNDI->isChecked() && w->chkUdp->isChecked() && w->chkTopSubtitle->isChecked());
+    QCOMPARE(w->txtMarquesina->toPlainText(), QStringLiteral("Bienvenidos"));
+    QCOMPARE(w->vlcPlayer->StartOptions(),
+             (QStringList{QStringLiteral("--vout=NDI"), QStringLiteral("--aout=NDI")}));
+    w->show();
+    QVERIFY(w->close());
+}
+
+// The close wrote back the three flags as the operator had them, and the tab.
+void TstStartup::FlagsSavedWithTab(int tab) {
+    const TIniDocument ini(QStringLiteral("config.ini"));
+    const QString c = QStringLiteral("CONFIG");
+    QCOMPARE(ini.ReadInteger(c, QStringLiteral("NDIMode"), -9), 1);
+    QCOMPARE(ini.ReadInteger(c, QStringLiteral("UDPMode"), -9), 1);
+    QCOMPARE(ini.ReadInteger(c, QStringLiteral("TOPSubTitle"), -9), 1);
+    QCOMPARE(ini.ReadInteger(c, QStringLiteral("EfectosIndex"), -9), tab);
+}
+
 void TstStartup::staleTabIsNoTabAndStartUpGoesOn() {
     // An effects tab that is no longer there (drive not mounted, folder renamed) is
     // recorded and selects no tab; every later setting and start-up step still runs,
@@ -219,22 +251,86 @@ void TstStartup::staleTabIsNoTabAndStartUpGoesOn() {
             QCOMPARE(ReadAll(QStringLiteral("debug.txt")), QByteArray("Tab index out of bounds"));
             QCOMPARE(w->tabEfectos->Count(), 3);
             QCOMPARE(w->tabEfectos->TabIndex(), -1);
-            QVERIFY(w->chkNDI->isChecked() && w->chkUdp->isChecked() &&
-                    w->chkTopSubtitle->isChecked());
-            QCOMPARE(w->txtMarquesina->toPlainText(), QStringLiteral("Bienvenidos"));
-            // The NDI step ran.
-            QCOMPARE(w->vlcPlayer->StartOptions(),
-                     (QStringList{QStringLiteral("--vout=NDI"), QStringLiteral("--aout=NDI")}));
-            w->show();
-            QVERIFY(w->close());
+            LaterStepsRanThenClose(w.get());
+            if (QTest::currentTestFailed())
+                return;
         }
-        const TIniDocument ini(QStringLiteral("config.ini"));
-        const QString c = QStringLiteral("CONFIG");
-        QCOMPARE(ini.ReadInteger(c, QStringLiteral("NDIMode"), -9), 1);
-        QCOMPARE(ini.ReadInteger(c, QStringLiteral("UDPMode"), -9), 1);
-        QCOMPARE(ini.ReadInteger(c, QStringLiteral("TOPSubTitle"), -9), 1);
-        QCOMPARE(ini.ReadInteger(c, QStringLiteral("EfectosIndex"), -9), -1);
+        FlagsSavedWithTab(-1);
     }
+}
+
+void TstStartup::lineBreakFileInTheSavedEffectsTab() {
+    // A file of the saved effects tab whose name holds a line break is left out of
+    // the effects list and recorded; the rest of the tab and every later setting and
+    // start-up step still load, and the close writes back what the operator had.
+    const QString effects = m_dir->filePath(QStringLiteral("fx"));
+    MakeEffectsFolder(effects);
+    Touch(effects + QStringLiteral("/Efx/Dos/d3\nsegunda.mp4"));
+    const QString out = m_dir->filePath(QStringLiteral("out"));
+    QVERIFY(QDir().mkpath(out));
+    WriteAll(out + QStringLiteral("/marquesina.txt"), "Bienvenidos");
+    WriteAll(QStringLiteral("config.ini"), "[CONFIG]\nCunhasFolder=" + effects.toUtf8() +
+                                               "\nOutTextos=" + out.toUtf8() +
+                                               "\nEfectosIndex=1\nNDIMode=1\nUDPMode=1\n"
+                                               "TOPSubTitle=1\n");
+    {
+        auto w = Start();
+        QCOMPARE(w->tabEfectos->TabText(w->tabEfectos->TabIndex()), QStringLiteral("Dos"));
+        QStringList names;
+        for (int i = 0; i < w->lstJingles->RowCount(); ++i)
+            names << TListView::SubItem(w->lstJingles->Row(i), 0);
+        QCOMPARE(names, (QStringList{QStringLiteral("d1.mkv"), QStringLiteral("d2.mov")}));
+        const QByteArray debug = ReadAll(QStringLiteral("debug.txt"));
+        QVERIFY2(debug.contains("d3\\nsegunda.mp4") && debug.contains("salto de l"), debug);
+        LaterStepsRanThenClose(w.get());
+        if (QTest::currentTestFailed())
+            return;
+    }
+    FlagsSavedWithTab(1);
+}
+
+void TstStartup::foldersWithALineBreakAreRefused_data() {
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("edit");
+    QTest::newRow("output folder") << "cmdCurrentFolder"
+                                   << "txtCurrentSong";
+    QTest::newRow("effects folder") << "cmdSetCunas"
+                                    << "txtFolderCunas";
+    QTest::newRow("explorer root") << "cmdRootExplorador"
+                                   << "txtRootFolder";
+}
+
+void TstStartup::foldersWithALineBreakAreRefused() {
+    // A folder whose name holds a line break cannot be kept in config.ini: the
+    // picker's choice is refused with one message, the previous folder stays, and
+    // the close still saves.
+    QFETCH(QString, button);
+    QFETCH(QString, edit);
+    const QString bad = m_dir->filePath(QStringLiteral("mal\nnombre"));
+    QVERIFY(QDir().mkpath(bad));
+    auto w = Start();
+    w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+    auto* button_ = w->findChild<QAbstractButton*>(button);
+    auto* edit_ = w->findChild<QLineEdit*>(edit);
+    QVERIFY(button_ && edit_);
+    const QString before = edit_->text();
+    w->PickFolder = [&] { return bad; };
+    button_->click();
+    QCOMPARE(edit_->text(), before);
+    QCOMPARE(w->Errors().Count(), 1);
+    QCOMPARE(w->Errors().LastText(),
+             QStringLiteral("No se puede usar la carpeta \"%1\": el nombre contiene un salto "
+                            "de línea")
+                 .arg(m_dir->filePath(QStringLiteral("mal\\nnombre"))));
+    // A good folder is still taken.
+    const QString good = m_dir->filePath(QStringLiteral("buena"));
+    QVERIFY(QDir().mkpath(good));
+    w->PickFolder = [&] { return good; };
+    button_->click();
+    QCOMPARE(edit_->text(), good);
+    QVERIFY(w->close());
+    QVERIFY(ReadAll(QStringLiteral("config.ini")).contains(good.toUtf8()));
 }
 
 void TstStartup::unreadableConfigAtStartAndAtClose() {
@@ -447,6 +543,46 @@ void TstStartup::emptyConfigAndMissingOutputFolder() {
     QVERIFY(QMetaObject::invokeMethod(w->tmrHora, "timeout", Qt::DirectConnection));
     QCOMPARE(w->Errors().Count(), 1);
     QCOMPARE(ReadAll(chosen + QStringLiteral("/hora.txt")).size(), 8);
+}
+
+void TstStartup::qtOwnTextsInSpanish() {
+    // Qt's own texts (standard buttons, file dialogs, the edits' menus) speak the
+    // desk's language whatever the system's; numbers keep the system's locale.
+    const QLocale before;
+    QVERIFY(InstallQtSpanish(qApp));
+    QDialogButtonBox buttons(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+    QCOMPARE(buttons.button(QDialogButtonBox::Cancel)->text(), QStringLiteral("Cancelar"));
+    for (const auto& [context, text] : {std::pair{"QFileDialog", "Look in:"},
+                                        {"QFileDialog", "File &name:"},
+                                        {"QLineEdit", "&Paste"},
+                                        {"QPlatformTheme", "Save"}}) {
+        const QString translated = QCoreApplication::translate(context, text);
+        QVERIFY2(translated != QLatin1String(text) && !translated.isEmpty(),
+                 qPrintable(QStringLiteral("%1: %2").arg(QLatin1String(context), translated)));
+    }
+    QCOMPARE(QLocale().name(), before.name());
+}
+
+void TstStartup::restoredEffectsTabShowsItsLengths() {
+    // The effects tab chosen before the close comes back with the lengths of its
+    // jingles, as when it is chosen by hand.
+    const QString effects = m_dir->filePath(QStringLiteral("fx"));
+    QVERIFY(QDir(effects).mkpath(QStringLiteral("Efx/Jingles")));
+    const QString jingle = effects + QStringLiteral("/Efx/Jingles/entrada.mp3");
+    QCOMPARE(QProcess::execute(QStringLiteral("ffmpeg"),
+                               {"-v", "error", "-y", "-f", "lavfi", "-i", "sine=f=440:d=3", "-c:a",
+                                "libmp3lame", jingle}),
+             0);
+    WriteAll(QStringLiteral("config.ini"),
+             "[CONFIG]\nCunhasFolder=" + effects.toUtf8() + "\nEfectosIndex=0\n");
+    auto w = Start();
+    QCOMPARE(w->tabEfectos->TabIndex(), 0);
+    QCOMPARE(w->lstJingles->RowCount(), 1);
+    QCOMPARE(TListView::SubItem(w->lstJingles->Row(0), 1), QStringLiteral("00:00:03"));
+    QVERIFY(TListView::SubItem(w->lstJingles->Row(0), 3).startsWith(QLatin1Char('3')));
+    // The same as a tab chosen by hand.
+    w->tabEfectosChange(0);
+    QCOMPARE(TListView::SubItem(w->lstJingles->Row(0), 1), QStringLiteral("00:00:03"));
 }
 
 int main(int argc, char** argv) {

@@ -5,6 +5,7 @@
 #include "../player/PlayerTestSupport.h"
 #include "app/TfrmMain.h"
 #include "media/MediaFunctions.h"
+#include "tests/SessionSkip.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -220,7 +221,7 @@ void TstTransport::stopButtonAndStopKeyResetTheBar() {
     QCOMPARE(m_w->LastTimeMs, 0);
 
     if (QGuiApplication::platformName() != QStringLiteral("xcb"))
-        QSKIP("the media keys are read from the X server");
+        TAVORIA_SKIP_WITHOUT_SESSION("the media keys are read from the X server");
     playUntilTwoSeconds();
     QVERIFY(Run(QStringLiteral("xdotool"), {"keydown", "XF86AudioStop"}));
     QTRY_COMPARE_WITH_TIMEOUT(m_w->vlcPlayer->GetState(), vlcPlayer_Stopped, 5000);

@@ -1,6 +1,7 @@
 // The audio layer on real sound-server devices: the headless session's null
 // sinks "MainOut" and "JingleCard", whose monitors are recorded while a tone plays.
 #include "MonitorRecorder.h"
+#include "tests/SessionSkip.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -51,8 +52,9 @@ void TestAudioCards::initTestCase() {
     main_ = audiotest::DeviceNamed("MainOut");
     jingle_ = audiotest::DeviceNamed("JingleCard");
     if (main_ < 0 || jingle_ < 0)
-        QSKIP("the sound server's sinks \"MainOut\" and \"JingleCard\" are missing "
-              "(run inside the headless session)");
+        TAVORIA_SKIP_WITHOUT_SESSION(
+            "the sound server's sinks \"MainOut\" and \"JingleCard\" are missing "
+            "(run inside the headless session)");
     QVERIFY(BASS_Init(main_, 44100, 0, nullptr, nullptr));
     QVERIFY(BASS_Init(jingle_, 44100, 0, nullptr, nullptr));
     BASS_DEVICEINFO info{};
@@ -129,7 +131,7 @@ void TestAudioCards::defaultFollowsTheServersDefault() {
 
 void TestAudioCards::recordingDevices() {
     if (micModule_.isEmpty())
-        QSKIP("cannot add a recording device to the sound server");
+        TAVORIA_SKIP_WITHOUT_SESSION("cannot add a recording device to the sound server");
     // The sound server's default recording device comes first as "Default".
     BASS_DEVICEINFO info{};
     QVERIFY(BASS_RecordGetDeviceInfo(0, &info));
@@ -254,7 +256,7 @@ void TestAudioCards::cardThatDisappears() {
                         {"load-module", "module-null-sink", "sink_name=temp_out",
                          "sink_properties=device.description=TempCard"},
                         &module))
-        QSKIP("cannot add a sink to the sound server");
+        TAVORIA_SKIP_WITHOUT_SESSION("cannot add a sink to the sound server");
     int temp = -1;
     QVERIFY(
         audiotest::WaitFor([&] { return (temp = audiotest::DeviceNamed("TempCard")) > 0; }, 5000));

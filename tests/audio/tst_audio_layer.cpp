@@ -117,11 +117,15 @@ void TestAudioLayer::positionFollowsRealTime() {
     QThread::msleep(1000);
     const double played = Seconds(h, BASS_ChannelGetPosition(h, BASS_POS_BYTE));
     const double real = clock.elapsed() / 1000.0;
-    QVERIFY2(played > real - 0.3 && played < real + 0.1,
+    // Never ahead of the clock; behind it only by what a loaded machine's scheduler
+    // may hold the layer's thread back.
+    QVERIFY2(played > real - 0.6 && played < real + 0.1,
              qPrintable(QStringLiteral("played %1 s in %2 s").arg(played).arg(real)));
-    QThread::msleep(500);
-    const double later = Seconds(h, BASS_ChannelGetPosition(h, BASS_POS_BYTE));
-    QVERIFY2(later > played + 0.3, qPrintable(QString::number(later)));
+    QVERIFY2(
+        audiotest::WaitFor(
+            [&] { return Seconds(h, BASS_ChannelGetPosition(h, BASS_POS_BYTE)) > played + 0.3; },
+            3000),
+        qPrintable(QString::number(Seconds(h, BASS_ChannelGetPosition(h, BASS_POS_BYTE)))));
     QVERIFY(BASS_StreamFree(h));
 }
 

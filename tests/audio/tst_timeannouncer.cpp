@@ -2,6 +2,7 @@
 // sets; what played is read from the audio layer's record.
 #include "AudioTestSupport.h"
 #include "app/TimeAnnouncer.h"
+#include "tests/SessionSkip.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -75,9 +76,11 @@ private slots:
     void timeFolderInAnyLetterCase();
     void destroyedWhileTheHourPlays();
     void minutesFollowOnTheCardTheHourWasMovedTo();
+    void playsAtTheEffectsLevel();
 
 private:
-    QString MakeVoice(const QString& timeFolderName, const QString& voice, bool withMinutes);
+    QString MakeVoice(const QString& timeFolderName, const QString& voice, bool withMinutes,
+                      const QString& clip = QString());
 
     QTemporaryDir dir_;
     QString clip_;
@@ -101,7 +104,7 @@ void TestTimeAnnouncer::init() {
 
 // A fresh effects folder with one voice; returns the effects folder.
 QString TestTimeAnnouncer::MakeVoice(const QString& timeFolderName, const QString& voice,
-                                     bool withMinutes) {
+                                     bool withMinutes, const QString& clip) {
     const QString effects = dir_.filePath(QStringLiteral("efectos%1").arg(++count_));
     const QString folder = effects + "/" + timeFolderName + "/" + voice;
     if (!QDir().mkpath(folder))
@@ -113,7 +116,7 @@ QString TestTimeAnnouncer::MakeVoice(const QString& timeFolderName, const QStrin
         for (int m = 0; m < 60; ++m)
             names << QStringLiteral("MIN%1.mp3").arg(m, 2, 10, QLatin1Char('0'));
     for (const QString& name : names)
-        if (!QFile::copy(clip_, folder + "/" + name))
+        if (!QFile::copy(clip.isEmpty() ? clip_ : clip, folder + "/" + name))
             return {};
     return effects;
 }
@@ -276,7 +279,8 @@ void TestTimeAnnouncer::destroyedWhileTheHourPlays() {
 void TestTimeAnnouncer::minutesFollowOnTheCardTheHourWasMovedTo() {
     const int card = audiotest::DeviceNamed("JingleCard");
     if (card < 0)
-        QSKIP("no PulseAudio sink \"JingleCard\" (run inside the headless session)");
+        TAVORIA_SKIP_WITHOUT_SESSION(
+            "no PulseAudio sink \"JingleCard\" (run inside the headless session)");
     BASS_Init(card, 44100, 0, nullptr, nullptr);
     TimeAnnouncer announcer;
     announcer.SetClock(ClockOf(std::make_shared<ScriptedClock>(QList<QTime>{QTime(17, 33)})));
@@ -292,6 +296,27 @@ void TestTimeAnnouncer::minutesFollowOnTheCardTheHourWasMovedTo() {
     // And a playing minutes file moves too.
     announcer.MoveTo(0);
     QVERIFY(Gone(minute) || BASS_ChannelGetDevice(minute) == 0);
+}
+
+void TestTimeAnnouncer::playsAtTheEffectsLevel() {
+    // The hour and the minutes file play at the level set, from their first moment;
+    // a change reaches the file that plays.
+    const QString longClip = dir_.filePath("long.mp3");
+    QVERIFY(audiotest::MakeTone(longClip, 2.0, 300, 44100, 1));
+    const QString effects = MakeVoice("Time", "Luz", true, longClip);
+    QVERIFY(!effects.isEmpty());
+    TimeAnnouncer announcer;
+    announcer.SetClock(
+        ClockOf(std::make_shared<ScriptedClock>(QList<QTime>{QTime(9, 10), QTime(9, 10)})));
+    announcer.SetVolume(0.0f);
+    const HSTREAM hour = announcer.PlayTimeAnnouncement("Luz", 0, effects);
+    QVERIFY(hour != 0);
+    QCOMPARE(AudioLayer_StreamVolume(hour), 0.0f);
+    announcer.SetVolume(0.25f);
+    QCOMPARE(AudioLayer_StreamVolume(hour), 0.25f);
+    QVERIFY(audiotest::WaitFor([] { return !Created("MIN").isEmpty(); }, 8000));
+    const DWORD minute = Created("MIN").first().handle;
+    QCOMPARE(AudioLayer_StreamVolume(minute), 0.25f);
 }
 
 QTEST_GUILESS_MAIN(TestTimeAnnouncer)

@@ -16,6 +16,7 @@
 #include "app/TfrmMain.h"
 #include "audio/AudioLayer.h"
 #include "media/TIniDocument.h"
+#include "tests/SessionSkip.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -232,7 +233,7 @@ private:
 
 void TstEndToEnd::initTestCase() {
     if (QGuiApplication::platformName() != QLatin1String("xcb"))
-        QSKIP("the desk is driven through an X display");
+        TAVORIA_SKIP_WITHOUT_SESSION("the desk is driven through an X display");
     QByteArray sinks;
     QVERIFY2(Run("pactl", {"list", "short", "sinks"}, &sinks) && sinks.contains("main_out") &&
                  sinks.contains("jingle_out"),

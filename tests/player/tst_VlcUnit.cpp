@@ -1,5 +1,6 @@
 // Pure pieces of the player: time formatting, the argument vector, the
 // version parser, the routing of Play and the VLC folder override.
+#include "tests/SessionSkip.h"
 #include <QApplication>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -187,7 +188,7 @@ void TestVlcUnit::vlcFolderOverride() {
     qunsetenv("TAVORIA_VLC_DIR");
     const QString found = VlcInstallDir();
     if (found.isEmpty())
-        QSKIP("no VLC installation on this machine");
+        TAVORIA_SKIP_WITHOUT_SESSION("no VLC installation on this machine");
     QVERIFY2(QFileInfo(found + QStringLiteral("/plugins")).isDir(), qPrintable(found));
 }
 

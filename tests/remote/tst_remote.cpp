@@ -220,7 +220,7 @@ void TstRemote::captionsAndEffectsThroughTheApi() {
     for (const QString& f :
          {QStringLiteral("Efx/Aplausos/largo.mp3"), QStringLiteral("Efx/Risas/risa.mp3")})
         QVERIFY(MakeMedia(fx + QLatin1Char('/') + f,
-                          {"-f", "lavfi", "-i", "sine=f=440:d=3", "-c:a", "libmp3lame"}));
+                          {"-f", "lavfi", "-i", "sine=f=440:d=8", "-c:a", "libmp3lame"}));
     m_w->txtFolderCunas->setText(fx);
     HttpClient c(Start());
 
@@ -275,11 +275,21 @@ void TstRemote::captionsAndEffectsThroughTheApi() {
                                  .value(QStringLiteral("playing"))
                                  .toBool(),
                              3000);
+    // The state names the effect the remote started, not the one played before.
+    const auto effectName = [&] {
+        return c.Get(QStringLiteral("/api/state"))
+            .json.value(QStringLiteral("effect"))
+            .toObject()
+            .value(QStringLiteral("name"))
+            .toString();
+    };
+    QCOMPARE(effectName(), QStringLiteral("largo.mp3"));
     r = c.Post(QStringLiteral("/api/effects/play"),
                QStringLiteral(R"({"tab":%1,"file":"RISA.mp3"})").arg(risas + 1).toUtf8());
     QCOMPARE(r.status, 200);
     QCOMPARE(m_w->tabEfectos->TabIndex(), risas);
     QCOMPARE(TListView::SubItem(m_w->lstJingles->FocusedRow(), 0), QStringLiteral("risa.mp3"));
+    QCOMPARE(effectName(), QStringLiteral("risa.mp3"));
     QCOMPARE(c.Post(QStringLiteral("/api/effects/stop")).status, 200);
     QTRY_VERIFY_WITH_TIMEOUT(!c.Get(QStringLiteral("/api/state"))
                                   .json.value(QStringLiteral("effect"))
