@@ -214,6 +214,8 @@ public:
     RemoteSettings RemoteSettingsFromControls() const;
     // Starts or stops the server as the controls say; a failure goes to the error box.
     void ApplyRemoteSettings();
+    // The server's address as the tooltip of the remote's check box.
+    void ShowRemoteAddress();
     // Starts the server with this configuration (tests, benchmarks).
     bool StartRemoteServer(const RemoteServerConfig& config, QString* error);
     RemoteServer* Remote() const;
@@ -314,6 +316,7 @@ public:
     QSpinBox* spnRemotoPuerto = nullptr;
     QLineEdit* txtRemotoIP = nullptr;
     QLineEdit* txtRemotoToken = nullptr;
+    QPushButton* cmdRemotoGenerar = nullptr;
 
     // Hidden controls without behaviour.
     QWidget* panAuxiliar;

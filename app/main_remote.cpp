@@ -118,6 +118,7 @@ public:
     // RemoteDesk
     QJsonObject State() override;
     QJsonArray Playlist() override;
+    QByteArray PlaylistJson() override;
     int PlaylistCount() override { return w->lstPlayList->RowCount(); }
     void Next() override;
     void PlayPause() override;
@@ -160,6 +161,13 @@ public:
     qint64 lengthMs = 0;
     QJsonValue caption = QJsonValue::Null;
     OverlayTexts overlay;
+    // GET /api/playlist is answered from here while the list and its markers stay
+    // as they were: a long list is turned into JSON once per change.
+    quint64 playlistRevision = 1;
+    quint64 playlistJsonRevision = 0;
+    int playlistJsonCurrent = -1;
+    int playlistJsonNext = -1;
+    QByteArray playlistJson;
 
 private:
     // Runs a handler; its failure is shown in the window's error box, as when the
@@ -308,6 +316,18 @@ QJsonArray TRemoteLink::Playlist() {
         rows.append(row);
     }
     return rows;
+}
+
+QByteArray TRemoteLink::PlaylistJson() {
+    const int next = RowToPlay(w->NextIndex, w->lstPlayList->RowCount());
+    if (playlistJsonRevision != playlistRevision || playlistJsonCurrent != w->CurrentIndex ||
+        playlistJsonNext != next || playlistJson.isEmpty()) {
+        playlistJson = RemoteDesk::PlaylistJson();
+        playlistJsonRevision = playlistRevision;
+        playlistJsonCurrent = w->CurrentIndex;
+        playlistJsonNext = next;
+    }
+    return playlistJson;
 }
 
 void TRemoteLink::Next() {
@@ -490,6 +510,10 @@ void TfrmMain::WireRemote() {
     row1->addWidget(new QLabel(QStringLiteral("Puerto"), tabGeneral));
     row1->addWidget(spnRemotoPuerto, 1);
     row1->addWidget(txtRemotoToken, 2);
+    cmdRemotoGenerar = new QPushButton(QStringLiteral("Generar"), tabGeneral);
+    cmdRemotoGenerar->setObjectName(QStringLiteral("cmdRemotoGenerar"));
+    cmdRemotoGenerar->setToolTip(QStringLiteral("Crea un token aleatorio de 32 caracteres"));
+    row1->addWidget(cmdRemotoGenerar);
     if (grid) {
         const int row = grid->rowCount();
         grid->setRowStretch(row - 1, 0);
@@ -498,6 +522,15 @@ void TfrmMain::WireRemote() {
     }
 
     m_remote = new TRemoteLink(this);
+    // Any change of the list's rows or texts makes the playlist's JSON stale.
+    QAbstractItemModel* playlistModel = lstPlayList->model();
+    const auto stale = [this] { ++m_remote->playlistRevision; };
+    connect(playlistModel, &QAbstractItemModel::rowsInserted, m_remote, stale);
+    connect(playlistModel, &QAbstractItemModel::rowsRemoved, m_remote, stale);
+    connect(playlistModel, &QAbstractItemModel::rowsMoved, m_remote, stale);
+    connect(playlistModel, &QAbstractItemModel::dataChanged, m_remote, stale);
+    connect(playlistModel, &QAbstractItemModel::layoutChanged, m_remote, stale);
+    connect(playlistModel, &QAbstractItemModel::modelReset, m_remote, stale);
     connect(chkRemoto, &QCheckBox::toggled, this,
             [this] { Guard([&] { ApplyRemoteSettings(); }); });
     for (QLineEdit* edit : {txtRemotoIP, txtRemotoToken})
@@ -505,6 +538,15 @@ void TfrmMain::WireRemote() {
             if (chkRemoto->isChecked())
                 Guard([&] { ApplyRemoteSettings(); });
         });
+    connect(cmdRemotoGenerar, &QPushButton::clicked, this, [this] {
+        Guard([&] {
+            txtRemotoToken->setText(GenerateRemoteToken());
+            if (chkRemoto->isChecked())
+                ApplyRemoteSettings();
+        });
+    });
+    connect(&m_remote->server, &RemoteServer::ListeningResumed, this,
+            [this] { Guard([&] { ShowRemoteAddress(); }); });
     connect(spnRemotoPuerto, &QSpinBox::editingFinished, this, [this] {
         if (chkRemoto->isChecked())
             Guard([&] { ApplyRemoteSettings(); });
@@ -554,12 +596,11 @@ void TfrmMain::WireRemote() {
     if (address.isEmpty() && !qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR") &&
         QFileInfo::exists(runtimeBus))
         address = QStringLiteral("unix:path=") + runtimeBus;
-    if (!address.isEmpty()) {
-        QString error;
-        if (!m_remote->mpris.Register(
-                QDBusConnection::connectToBus(address, QStringLiteral("tavoria-session")), &error))
-            std::fprintf(stderr, "tavoria: MPRIS: %s\n", error.toLocal8Bit().constData());
-    }
+    // The bus is never waited for on the window's thread: a bus that does not
+    // answer within 5 s leaves the desk without MPRIS and one line in debug.txt.
+    if (!address.isEmpty())
+        m_remote->mpris.RegisterAsync(address, 5000,
+                                      [this](const QString& error) { RecordStartUpError(error); });
 }
 
 void TfrmMain::LoadRemoteConfig(const TIniDocument& ini) {
@@ -597,13 +638,20 @@ void TfrmMain::ApplyRemoteSettings() {
     RemoteServerConfig config;
     QString error;
     if (!RemoteServerConfigFor(s, config, &error) || !m_remote->Start(config, &error)) {
-        m_remote->Stop_();
+        // A port held by another program is retried by the server on its own; told once.
+        if (!m_remote->server.IsStarted())
+            m_remote->Stop_();
         chkRemoto->setToolTip(error);
         throw TavoriaError(error);
     }
-    const QString host = config.bind.protocol() == QAbstractSocket::IPv6Protocol
-                             ? QStringLiteral("[%1]").arg(config.bind.toString())
-                             : config.bind.toString();
+    ShowRemoteAddress();
+}
+
+void TfrmMain::ShowRemoteAddress() {
+    const QHostAddress bind = m_remote->server.Address();
+    const QString host = bind.protocol() == QAbstractSocket::IPv6Protocol
+                             ? QStringLiteral("[%1]").arg(bind.toString())
+                             : bind.toString();
     chkRemoto->setToolTip(QStringLiteral("http://%1:%2/").arg(host).arg(m_remote->server.Port()));
 }
 

@@ -315,5 +315,6 @@ QByteArray TIniDocument::ToBytes() const {
 }
 
 void TIniDocument::Update() const {
-    WriteFileAtomically(ToBytes(), m_fileName);
+    WriteFileAtomically(ToBytes(), m_fileName,
+                        m_ownerOnly ? FilePermissions::OwnerOnly : FilePermissions::Default);
 }

@@ -42,6 +42,9 @@ public:
 
     // Replaces the file atomically with the document; raises TavoriaError on failure.
     void Update() const;
+    // From now on the file is written readable by its owner only (it holds a secret).
+    void SetOwnerOnly() { m_ownerOnly = true; }
+    bool OwnerOnly() const { return m_ownerOnly; }
     // The bytes Update() writes.
     QByteArray ToBytes() const;
 
@@ -87,6 +90,7 @@ private:
 
     QString m_fileName;
     Content m_c;
+    bool m_ownerOnly = false;
     bool m_collectRefusals = false;
     QStringList m_refusals;
 };

@@ -79,6 +79,11 @@ void WriteFileAtomically(const QByteArray& bytes, const QString& path, FileSync 
 }
 
 void WriteFileAtomically(const QByteArray& bytes, const QString& path) {
+    WriteFileAtomically(bytes, path, FilePermissions::Default);
+}
+
+void WriteFileAtomically(const QByteArray& bytes, const QString& path,
+                         FilePermissions permissions) {
     QSaveFile file(path);
     // Never fall back to writing the target in place: a reader must not see a
     // truncated file.
@@ -87,6 +92,14 @@ void WriteFileAtomically(const QByteArray& bytes, const QString& path) {
         throw TavoriaError(QStringLiteral("No se pudo escribir \"%1\": %2")
                                .arg(QDir::toNativeSeparators(path), file.errorString()));
     if (file.write(bytes) != bytes.size()) {
+        const QString reason = file.errorString();
+        file.cancelWriting();
+        throw TavoriaError(QStringLiteral("No se pudo escribir \"%1\": %2")
+                               .arg(QDir::toNativeSeparators(path), reason));
+    }
+    // The new file is private before it takes the name: no one reads it in between.
+    if (permissions == FilePermissions::OwnerOnly &&
+        !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
         const QString reason = file.errorString();
         file.cancelWriting();
         throw TavoriaError(QStringLiteral("No se pudo escribir \"%1\": %2")

@@ -25,6 +25,9 @@ void WriteTextFile(const QString& text, const QString& path, FileSync sync);
 
 // Same replacement for raw bytes (used by the INI document).
 void WriteFileAtomically(const QByteArray& bytes, const QString& path);
+// OwnerOnly: the file is readable and writable by its owner alone (it holds a secret).
+enum class FilePermissions { Default, OwnerOnly };
+void WriteFileAtomically(const QByteArray& bytes, const QString& path, FilePermissions permissions);
 void WriteFileAtomically(const QByteArray& bytes, const QString& path, FileSync sync);
 
 // Reads a whole file as UTF-8 (a byte-order mark is skipped). Raises TavoriaError

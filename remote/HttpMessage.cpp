@@ -156,6 +156,8 @@ QByteArray ReasonPhrase(int status) {
         return "Switching Protocols";
     case 200:
         return "OK";
+    case 201:
+        return "Created";
     case 204:
         return "No Content";
     case 400:

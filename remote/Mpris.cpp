@@ -6,7 +6,11 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDir>
+#include <QThread>
+#include <QTimer>
 #include <QUrl>
+
+#include <memory>
 
 namespace {
 const QString kPath = QStringLiteral("/org/mpris/MediaPlayer2");
@@ -51,6 +55,81 @@ bool MprisService::Register(const QDBusConnection& bus, QString* error) {
         *error = m_bus.lastError().message();
     m_bus.unregisterObject(kPath);
     return false;
+}
+
+void MprisService::RegisterAsync(const QString& address, int timeoutMs,
+                                 std::function<void(const QString&)> failed) {
+    Unregister();
+    struct Outcome {
+        QDBusConnection bus{QStringLiteral("tavoria-mpris-none")};
+        QString service;
+        QString error;
+    };
+    auto outcome = std::make_shared<Outcome>();
+    const QStringList names = {QStringLiteral("org.mpris.MediaPlayer2.tavoria"),
+                               QStringLiteral("org.mpris.MediaPlayer2.tavoria.instance%1")
+                                   .arg(QCoreApplication::applicationPid())};
+    // Not parented: a thread stuck on a bus that never answers must outlive this
+    // object without being waited for.
+    QThread* thread = QThread::create([address, names, outcome] {
+        QDBusConnection bus =
+            QDBusConnection::connectToBus(address, QStringLiteral("tavoria-session ") + address);
+        if (!bus.isConnected()) {
+            outcome->error = bus.lastError().message();
+            if (outcome->error.isEmpty())
+                outcome->error = QStringLiteral("No hay bus de sesión de D-Bus");
+            return;
+        }
+        outcome->bus = bus;
+        for (const QString& name : names) {
+            if (bus.registerService(name)) {
+                outcome->service = name;
+                return;
+            }
+        }
+        outcome->error = bus.lastError().message();
+    });
+    thread->setObjectName(QStringLiteral("MprisConnect"));
+    const quint64 attempt = ++m_attempt;
+    auto* timer = new QTimer(this);
+    timer->setSingleShot(true);
+    connect(timer, &QTimer::timeout, this, [this, attempt, timeoutMs, failed, timer] {
+        timer->deleteLater();
+        if (m_attempt != attempt)
+            return;
+        ++m_attempt;
+        if (failed)
+            failed(QStringLiteral("MPRIS: el bus de sesión no respondió en %1 s; sin MPRIS")
+                       .arg(timeoutMs / 1000.0));
+    });
+    connect(thread, &QThread::finished, this, [this, attempt, outcome, failed, timer] {
+        if (m_attempt != attempt) {
+            // Given up, or started again: a name claimed too late is let go.
+            if (!outcome->service.isEmpty())
+                outcome->bus.unregisterService(outcome->service);
+            return;
+        }
+        ++m_attempt;
+        timer->stop();
+        timer->deleteLater();
+        if (outcome->service.isEmpty() ||
+            !outcome->bus.registerObject(kPath, this, QDBusConnection::ExportAdaptors)) {
+            const QString error =
+                outcome->service.isEmpty() ? outcome->error : outcome->bus.lastError().message();
+            if (!outcome->service.isEmpty())
+                outcome->bus.unregisterService(outcome->service);
+            if (failed)
+                failed(QStringLiteral("MPRIS: %1").arg(error));
+            return;
+        }
+        m_bus = outcome->bus;
+        m_service = outcome->service;
+        m_registered = true;
+        Refresh();
+    });
+    connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+    timer->start(timeoutMs);
+    thread->start();
 }
 
 void MprisService::Unregister() {

@@ -22,6 +22,13 @@ public:
     // Registers on the bus as "org.mpris.MediaPlayer2.tavoria" or, when another
     // desk holds that name, "org.mpris.MediaPlayer2.tavoria.instance<pid>".
     bool Register(const QDBusConnection& bus, QString* error = nullptr);
+    // The same for the bus at address, without ever waiting on the bus on this
+    // thread: connecting and claiming the name run on a thread of their own, and the
+    // object is registered here once they are done. A bus that has not answered
+    // within timeoutMs is given up: failed gets the reason (also when the bus
+    // refuses), and a late answer is dropped.
+    void RegisterAsync(const QString& address, int timeoutMs,
+                       std::function<void(const QString&)> failed);
     void Unregister();
     bool IsRegistered() const { return m_registered; }
     const QString& ServiceName() const { return m_service; }
@@ -49,6 +56,7 @@ private:
     std::function<void()> m_raise;
     QDBusConnection m_bus;
     bool m_registered = false;
+    quint64 m_attempt = 0; // the asynchronous registration whose answer is awaited
     QString m_service;
     QString m_status = QStringLiteral("Stopped");
     QVariantMap m_metadata;

@@ -88,8 +88,18 @@ QJsonObject RequestObject(const HttpRequest& request) {
     return doc.object();
 }
 
+QByteArray RemoteDesk::PlaylistJson() {
+    return QJsonDocument(QJsonObject{{QStringLiteral("rows"), Playlist()}})
+        .toJson(QJsonDocument::Compact);
+}
+
 HttpReply RemoteApi::Handle(const HttpRequest& request) {
     try {
+        // The list is answered as the desk keeps it, without parsing it again.
+        if ((request.method == "GET" || request.method == "HEAD") &&
+            (request.path == QStringLiteral("/api/playlist") ||
+             request.path == QStringLiteral("/api/playlist/")))
+            return JsonReply(200, m_desk->PlaylistJson());
         int status = 200;
         const QJsonObject answer = Route(request, status);
         return JsonReply(status, answer);

@@ -36,6 +36,9 @@ public:
     virtual QJsonObject State() = 0;
 
     virtual QJsonArray Playlist() = 0;
+    // The body of GET /api/playlist, {"rows": Playlist()}; a desk may keep it
+    // between changes of its list.
+    virtual QByteArray PlaylistJson();
     virtual int PlaylistCount() = 0;
     virtual void Next() = 0;
     virtual void PlayPause() = 0;

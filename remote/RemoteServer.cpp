@@ -2,21 +2,21 @@
 
 #include "remote/RemoteAuth.h"
 
+#include <QCryptographicHash>
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
 #include <QTimer>
-#include <QWebSocket>
-#include <QWebSocketServer>
 
 #include <atomic>
+#include <deque>
 #include <map>
 
 namespace {
 
-// Connection ids are unique for the life of the process, so an answer that comes
-// back after a restart of the server never reaches a connection of the new one.
+// Connection ids are unique for the life of the process.
 std::atomic<quint64> g_nextConnectionId{1};
 
 constexpr int kSweepMs = 250;
@@ -24,11 +24,53 @@ constexpr qint64 kMaxWriteBacklog = 256 * 1024;
 constexpr int kDrainQuietMs = 150;
 constexpr int kDrainMaxMs = 2000;
 constexpr int kPingEveryMs = 15000;
+// An event client being closed has this long to take what is queued for it.
+constexpr int kEventDrainMs = 5000;
+constexpr int kFailureWindowMs = 60000;
 // Orders (POST) reach the window one at a time, in the order they came, with at
 // least this pause after each one so the window paints and runs its timers in
-// between; at most kMaxQueuedActions wait for their turn.
+// between.
 constexpr int kActionGapMs = 40;
-constexpr int kMaxQueuedActions = 2;
+// What an event client may send: control frames and small messages, read and
+// dropped (the channel only pushes).
+constexpr qint64 kMaxClientFrame = 4096;
+constexpr qint64 kEventReadBuffer = 16 * 1024;
+constexpr qint64 kMaxDiscard = 4 * 1024 * 1024;
+
+QByteArray WebSocketAccept(const QByteArray& key) {
+    return QCryptographicHash::hash(key + "258EAFA5-E914-47DA-95CA-C5AB0DC85B11",
+                                    QCryptographicHash::Sha1)
+        .toBase64();
+}
+
+// A frame from the server (never masked).
+QByteArray Frame(quint8 opcode, const QByteArray& payload) {
+    QByteArray out;
+    out.reserve(payload.size() + 10);
+    out += char(0x80 | opcode);
+    const qint64 n = payload.size();
+    if (n < 126) {
+        out += char(n);
+    } else if (n < 65536) {
+        out += char(126);
+        out += char((n >> 8) & 0xff);
+        out += char(n & 0xff);
+    } else {
+        out += char(127);
+        for (int shift = 56; shift >= 0; shift -= 8)
+            out += char((n >> shift) & 0xff);
+    }
+    out += payload;
+    return out;
+}
+
+QByteArray CloseFrame(quint16 code, const QByteArray& reason) {
+    QByteArray payload;
+    payload += char(code >> 8);
+    payload += char(code & 0xff);
+    payload += reason.left(120);
+    return Frame(0x8, payload);
+}
 
 } // namespace
 
@@ -36,75 +78,104 @@ constexpr int kMaxQueuedActions = 2;
 // QMetaObject::invokeMethod with functors.
 class RemoteServerWorker : public QObject {
 public:
-    RemoteServerWorker(RemoteServer* front, RemoteServerConfig config,
+    RemoteServerWorker(RemoteServer* front, quint64 generation, RemoteServerConfig config,
                        QHash<QString, StaticFile> files)
-        : m_front(front), m_config(std::move(config)), m_static(std::move(files)) {
+        : m_front(front), m_generation(generation), m_config(std::move(config)),
+          m_static(std::move(files)) {
         m_policy.token = m_config.token;
         m_policy.loopbackOnly = m_config.bind.isLoopback();
     }
 
-    bool Listen(QString* error, quint16* port);
+    bool Listen(QString* error, quint16* port, bool* addressInUse);
     void Shutdown();
     void Publish(const QByteArray& message);
-    void Finish(quint64 id, const HttpReply& reply, bool action);
+    void Finish(quint64 id, const QString& peer, const HttpReply& reply, bool action);
 
 private:
+    // What is known of one client address.
+    struct Peer {
+        int connections = 0;
+        int pending = 0;       // its API requests waiting for or running on the window
+        int queuedActions = 0; // its orders waiting for their turn
+        double readTokens = 0;
+        double actionTokens = 0;
+        QElapsedTimer bucketClock;
+        std::deque<qint64> failures; // times of failed tokens within the last minute
+        qint64 nextAttempt = 0;      // when a slowed address may have its next answer
+    };
     struct Connection {
         QTcpSocket* socket = nullptr;
+        QString peer;
         bool busy = false;     // an answer from the window is awaited
         bool haveHead = false; // head read, body awaited
         bool inRequest = false;
         bool keepAlive = true;
         bool headOnly = false;
         bool closing = false; // answered for the last time; draining what comes in
+        bool anyByte = false; // the client has sent something
+        bool counted = false; // holds a pending job of its peer
         HttpRequest request;
         QElapsedTimer requestClock; // since the first byte of the request
         QElapsedTimer lastActivity;
         QElapsedTimer closingClock;
     };
     struct EventClient {
-        QWebSocket* socket = nullptr;
-        qint64 backlog = 0;
+        QTcpSocket* socket = nullptr;
+        QString peer;
+        QByteArray input;
+        bool closing = false;
         QElapsedTimer sincePong;
+        QElapsedTimer lastInput;
+        qint64 discarded = 0; // bytes read and dropped since closing
         QElapsedTimer sincePing;
+        QElapsedTimer closingClock;
     };
 
     void Accept();
+    void Refuse(QTcpSocket* socket, const HttpReply& reply);
     void Pump(quint64 id);
     void Handle(quint64 id, Connection& c);
     void Respond(quint64 id, Connection& c, const HttpReply& reply, bool close = false);
-    void Upgrade(quint64 id, Connection& c);
+    void RefuseAccess(quint64 id, Connection& c, const HttpReply& refusal);
+    void Upgrade(quint64 id, Connection& c, int headLength);
     void Drop(quint64 id);
     void Sweep();
-    void AddEventClient();
-    void DropEventClient(QWebSocket* socket);
+    void ReadEvents(QTcpSocket* socket);
+    void SendEvent(EventClient& client, const QByteArray& frame);
+    void CloseEventClient(EventClient& client, quint16 code, const QByteArray& reason);
+    void DropEventClient(QTcpSocket* socket);
     void ReportEventClients();
-    bool TakeActionToken();
+    Peer& PeerOf(const QString& peer);
+    void Release(const QString& peer);
+    void Refill(Peer& p);
     void Dispatch(quint64 id, const HttpRequest& request, bool action);
     void DispatchActions();
+    int OpenConnections() const { return int(m_connections.size() + m_eventClients.size()); }
 
     RemoteServer* m_front;
+    quint64 m_generation;
     RemoteServerConfig m_config;
     QHash<QString, StaticFile> m_static;
     AccessPolicy m_policy;
     QTcpServer* m_server = nullptr;
-    QWebSocketServer* m_ws = nullptr;
     QTimer* m_sweep = nullptr;
     std::map<quint64, Connection> m_connections;
-    std::map<QWebSocket*, EventClient> m_eventClients;
+    std::map<QTcpSocket*, EventClient> m_eventClients;
+    std::map<QString, Peer> m_peers;
     int m_pendingJobs = 0;
-    QList<quint64> m_actions; // connections whose order waits for its turn
+    QList<QPair<quint64, QString>> m_actions; // orders waiting for their turn, with their address
     bool m_actionRunning = false;
+    QString m_lastActionPeer;
     QElapsedTimer m_sinceAction;
     QTimer* m_actionTimer = nullptr;
     QByteArray m_lastEvent;
-    double m_actionTokens = 0;
-    QElapsedTimer m_actionClock;
+    QElapsedTimer m_clock; // the time of the failure records
 };
 
-bool RemoteServerWorker::Listen(QString* error, quint16* port) {
+bool RemoteServerWorker::Listen(QString* error, quint16* port, bool* addressInUse) {
     m_server = new QTcpServer(this);
     if (!m_server->listen(m_config.bind, m_config.port)) {
+        *addressInUse = m_server->serverError() == QAbstractSocket::AddressInUseError;
         *error = QStringLiteral("No se pudo abrir %1:%2 para el control remoto: %3")
                      .arg(m_config.bind.toString())
                      .arg(m_config.port)
@@ -115,15 +186,11 @@ bool RemoteServerWorker::Listen(QString* error, quint16* port) {
     }
     *port = m_server->serverPort();
     connect(m_server, &QTcpServer::newConnection, this, [this] { Accept(); });
-    m_ws = new QWebSocketServer(QStringLiteral("Tavoria"), QWebSocketServer::NonSecureMode, this);
-    m_ws->setHandshakeTimeout(m_config.requestTimeoutMs);
-    connect(m_ws, &QWebSocketServer::newConnection, this, [this] { AddEventClient(); });
+    m_clock.start();
     m_sweep = new QTimer(this);
     m_sweep->setInterval(kSweepMs);
     connect(m_sweep, &QTimer::timeout, this, [this] { Sweep(); });
     m_sweep->start();
-    m_actionTokens = m_config.actionBurst;
-    m_actionClock.start();
     m_sinceAction.start();
     m_actionTimer = new QTimer(this);
     m_actionTimer->setSingleShot(true);
@@ -144,22 +211,61 @@ void RemoteServerWorker::Shutdown() {
         delete socket;
     }
     m_eventClients.clear();
+    m_peers.clear();
     delete m_sweep;
     m_sweep = nullptr;
     delete m_actionTimer;
     m_actionTimer = nullptr;
     m_actions.clear();
-    delete m_ws;
-    m_ws = nullptr;
-    delete m_server;
+    delete m_server; // with the sockets still being refused
     m_server = nullptr;
+}
+
+RemoteServerWorker::Peer& RemoteServerWorker::PeerOf(const QString& peer) {
+    const auto it = m_peers.find(peer);
+    if (it != m_peers.end())
+        return it->second;
+    Peer& p = m_peers[peer];
+    p.readTokens = m_config.readBurst;
+    p.actionTokens = m_config.actionBurst;
+    p.bucketClock.start();
+    return p;
+}
+
+void RemoteServerWorker::Release(const QString& peer) {
+    const auto it = m_peers.find(peer);
+    if (it != m_peers.end() && it->second.connections > 0)
+        --it->second.connections;
+}
+
+void RemoteServerWorker::Refill(Peer& p) {
+    const double elapsed = p.bucketClock.nsecsElapsed() / 1e9;
+    p.bucketClock.restart();
+    p.readTokens =
+        std::min<double>(m_config.readBurst, p.readTokens + elapsed * m_config.readsPerSecond);
+    p.actionTokens = std::min<double>(m_config.actionBurst,
+                                      p.actionTokens + elapsed * m_config.actionsPerSecond);
 }
 
 void RemoteServerWorker::Accept() {
     while (QTcpSocket* socket = m_server->nextPendingConnection()) {
+        const QString peer = socket->peerAddress().toString();
+        if (OpenConnections() >= m_config.maxConnections) {
+            Refuse(socket,
+                   ErrorReply(503, QStringLiteral("Demasiadas conexiones abiertas con la mesa")));
+            continue;
+        }
+        Peer& p = PeerOf(peer);
+        if (p.connections >= m_config.maxConnectionsPerPeer) {
+            Refuse(socket, ErrorReply(503, QStringLiteral("Demasiadas conexiones desde esta "
+                                                          "dirección con la mesa")));
+            continue;
+        }
+        ++p.connections;
         const quint64 id = g_nextConnectionId++;
         Connection& c = m_connections[id];
         c.socket = socket;
+        c.peer = peer;
         // Qt stops reading from the network once this much waits unread: a client
         // that sends faster than it is answered is held back by TCP itself.
         socket->setReadBufferSize(m_config.limits.maxHeadBytes + m_config.limits.maxBodyBytes +
@@ -168,16 +274,22 @@ void RemoteServerWorker::Accept() {
         connect(socket, &QTcpSocket::readyRead, this, [this, id] { Pump(id); });
         connect(socket, &QTcpSocket::bytesWritten, this, [this, id] { Pump(id); });
         connect(socket, &QTcpSocket::disconnected, this, [this, id] { Drop(id); });
-        if (int(m_connections.size()) > m_config.maxConnections) {
-            c.keepAlive = false;
-            Respond(id, c,
-                    ErrorReply(503, QStringLiteral("Demasiadas conexiones abiertas con la mesa")),
-                    true);
-            continue;
-        }
         if (socket->bytesAvailable() > 0)
             Pump(id);
     }
+}
+
+void RemoteServerWorker::Refuse(QTcpSocket* socket, const HttpReply& reply) {
+    // A refused connection holds no place: it gets its answer and is closed soon,
+    // whatever it sends meanwhile is dropped.
+    connect(socket, &QTcpSocket::readyRead, socket, [socket] { socket->readAll(); });
+    connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    socket->write(SerializeReply(reply, false));
+    QTimer::singleShot(kDrainQuietMs, socket, [socket] { socket->disconnectFromHost(); });
+    QTimer::singleShot(kDrainMaxMs, socket, [socket] {
+        socket->abort();
+        socket->deleteLater();
+    });
 }
 
 void RemoteServerWorker::Drop(quint64 id) {
@@ -185,6 +297,7 @@ void RemoteServerWorker::Drop(quint64 id) {
     if (it == m_connections.end())
         return;
     QTcpSocket* socket = it->second.socket;
+    Release(it->second.peer);
     m_connections.erase(it);
     socket->disconnect(this);
     socket->deleteLater();
@@ -210,13 +323,12 @@ void RemoteServerWorker::Pump(quint64 id) {
             const qint64 available = socket->bytesAvailable();
             if (available == 0)
                 return;
+            c.anyByte = true;
             c.lastActivity.restart();
             if (!c.inRequest) {
                 c.inRequest = true;
                 c.requestClock.start();
             }
-            // The head is only looked at here: a WebSocket upgrade hands the socket
-            // over with the head still unread.
             const QByteArray head = socket->peek(m_config.limits.maxHeadBytes + 4);
             c.request = HttpRequest();
             const HeadParse parsed = ParseRequestHead(head, c.request, m_config.limits);
@@ -229,11 +341,11 @@ void RemoteServerWorker::Pump(quint64 id) {
             c.request.peer = socket->peerAddress();
             c.keepAlive = c.request.KeepAlive();
             if (auto refusal = CheckAccess(c.request, m_policy)) {
-                Respond(id, c, *refusal, true);
+                RefuseAccess(id, c, *refusal);
                 return;
             }
             if (c.request.IsWebSocketUpgrade()) {
-                Upgrade(id, c);
+                Upgrade(id, c, parsed.headLength);
                 return;
             }
             socket->skip(parsed.headLength);
@@ -251,17 +363,34 @@ void RemoteServerWorker::Pump(quint64 id) {
     }
 }
 
-bool RemoteServerWorker::TakeActionToken() {
-    if (m_config.actionsPerSecond <= 0)
-        return true;
-    const double elapsed = m_actionClock.nsecsElapsed() / 1e9;
-    m_actionClock.restart();
-    m_actionTokens = std::min<double>(m_config.actionBurst,
-                                      m_actionTokens + elapsed * m_config.actionsPerSecond);
-    if (m_actionTokens < 1)
-        return false;
-    m_actionTokens -= 1;
-    return true;
+void RemoteServerWorker::RefuseAccess(quint64 id, Connection& c, const HttpReply& refusal) {
+    if (refusal.status != 401) {
+        Respond(id, c, refusal, true);
+        return;
+    }
+    // After a few failed tokens within a minute, each further attempt of the same
+    // address is answered one at a time, a pause apart: guessing goes no faster than
+    // that, and the other addresses are not held up.
+    Peer& p = PeerOf(c.peer);
+    const qint64 now = m_clock.elapsed();
+    while (!p.failures.empty() && now - p.failures.front() > kFailureWindowMs)
+        p.failures.pop_front();
+    p.failures.push_back(now);
+    while (int(p.failures.size()) > m_config.authFailuresBeforeDelay + 1)
+        p.failures.pop_front();
+    if (int(p.failures.size()) <= m_config.authFailuresBeforeDelay || m_config.authDelayMs <= 0) {
+        Respond(id, c, refusal, true);
+        return;
+    }
+    p.nextAttempt = std::max(now, p.nextAttempt) + m_config.authDelayMs;
+    c.busy = true;
+    QTimer::singleShot(int(p.nextAttempt - now), this, [this, id, refusal] {
+        const auto it = m_connections.find(id);
+        if (it == m_connections.end())
+            return;
+        it->second.busy = false;
+        Respond(id, it->second, refusal, true);
+    });
 }
 
 void RemoteServerWorker::Handle(quint64 id, Connection& c) {
@@ -297,36 +426,59 @@ void RemoteServerWorker::Handle(quint64 id, Connection& c) {
         return;
     }
     const bool action = r.method == "POST";
-    if (action ? m_actions.size() >= kMaxQueuedActions : m_pendingJobs >= m_config.maxPendingJobs) {
-        HttpReply reply =
-            ErrorReply(503, QStringLiteral("La mesa está ocupada; inténtelo de nuevo"));
+    Peer& p = PeerOf(c.peer);
+    Refill(p);
+    auto refuse = [&](int status, const QString& message) {
+        HttpReply reply = ErrorReply(status, message);
         reply.AddHeader("Retry-After", "1");
         Respond(id, c, reply);
-        return;
-    }
-    if (action && !TakeActionToken()) {
-        HttpReply reply = ErrorReply(429, QStringLiteral("Demasiadas órdenes por segundo"));
-        reply.AddHeader("Retry-After", "1");
-        Respond(id, c, reply);
-        return;
-    }
-    c.busy = true;
+    };
+    // What one address asks beyond its share is refused to it alone (429); the
+    // desk's own limits, shared by all, give 503.
     if (action) {
-        m_actions.append(id);
+        if (p.queuedActions >= m_config.maxQueuedActionsPerPeer ||
+            (m_config.actionsPerSecond > 0 && p.actionTokens < 1))
+            return refuse(429, QStringLiteral("Demasiadas órdenes desde esta dirección; "
+                                              "inténtelo de nuevo en un momento"));
+        if (m_actions.size() >= m_config.maxQueuedActions)
+            return refuse(503, QStringLiteral("La mesa está ocupada; inténtelo de nuevo"));
+        if (m_config.actionsPerSecond > 0)
+            p.actionTokens -= 1;
+        ++p.queuedActions;
+        c.busy = true;
+        m_actions.append(qMakePair(id, c.peer));
         DispatchActions();
-    } else {
-        Dispatch(id, r, false);
+        return;
     }
+    if (p.pending >= m_config.maxPendingJobsPerPeer ||
+        (m_config.readsPerSecond > 0 && p.readTokens < 1))
+        return refuse(429, QStringLiteral("Demasiadas peticiones desde esta dirección; "
+                                          "inténtelo de nuevo en un momento"));
+    if (m_pendingJobs >= m_config.maxPendingJobs)
+        return refuse(503, QStringLiteral("La mesa está ocupada; inténtelo de nuevo"));
+    if (m_config.readsPerSecond > 0)
+        p.readTokens -= 1;
+    c.busy = true;
+    Dispatch(id, r, false);
 }
 
 void RemoteServerWorker::Dispatch(quint64 id, const HttpRequest& request, bool action) {
+    const auto it = m_connections.find(id);
+    const QString peer = it != m_connections.end() ? it->second.peer : QString();
     ++m_pendingJobs;
+    ++PeerOf(peer).pending;
     RemoteServer* front = m_front;
-    QMetaObject::invokeMethod(front, [front, id, request, action] {
+    const quint64 generation = m_generation;
+    QMetaObject::invokeMethod(front, [front, generation, id, peer, request, action] {
+        // A stopped server's requests end with it: neither run nor answered.
+        if (front->m_generation != generation)
+            return;
         const HttpReply reply = front->Run(request);
-        if (RemoteServerWorker* worker = front->m_worker)
-            QMetaObject::invokeMethod(
-                worker, [worker, id, reply, action] { worker->Finish(id, reply, action); });
+        RemoteServerWorker* worker = front->m_worker;
+        if (worker && front->m_generation == generation)
+            QMetaObject::invokeMethod(worker, [worker, id, peer, reply, action] {
+                worker->Finish(id, peer, reply, action);
+            });
     });
 }
 
@@ -338,7 +490,18 @@ void RemoteServerWorker::DispatchActions() {
                 m_actionTimer->start(int(wait));
             return;
         }
-        const quint64 id = m_actions.takeFirst();
+        // Addresses take turns: the order of one that did not go last goes first,
+        // so a flooding address never stands between another one and the window.
+        qsizetype pick = 0;
+        while (pick < m_actions.size() && m_actions[pick].second == m_lastActionPeer)
+            ++pick;
+        if (pick == m_actions.size())
+            pick = 0;
+        const auto [id, peer] = m_actions.takeAt(pick);
+        m_lastActionPeer = peer;
+        Peer& p = PeerOf(peer);
+        if (p.queuedActions > 0)
+            --p.queuedActions;
         const auto it = m_connections.find(id);
         if (it == m_connections.end())
             continue; // the client went away while its order waited
@@ -347,8 +510,12 @@ void RemoteServerWorker::DispatchActions() {
     }
 }
 
-void RemoteServerWorker::Finish(quint64 id, const HttpReply& reply, bool action) {
+void RemoteServerWorker::Finish(quint64 id, const QString& peer, const HttpReply& reply,
+                                bool action) {
     --m_pendingJobs;
+    const auto p = m_peers.find(peer);
+    if (p != m_peers.end() && p->second.pending > 0)
+        --p->second.pending;
     if (action) {
         m_actionRunning = false;
         m_sinceAction.restart();
@@ -379,9 +546,24 @@ void RemoteServerWorker::Respond(quint64, Connection& c, const HttpReply& reply,
     }
 }
 
-void RemoteServerWorker::Upgrade(quint64 id, Connection& c) {
+void RemoteServerWorker::Upgrade(quint64 id, Connection& c, int headLength) {
     if (c.request.path != QStringLiteral("/api/events")) {
         Respond(id, c, ErrorReply(404, QStringLiteral("No existe %1").arg(c.request.path)), true);
+        return;
+    }
+    const QByteArray key = c.request.Header("sec-websocket-key");
+    if (QByteArray::fromBase64(key).size() != 16) {
+        Respond(id, c,
+                ErrorReply(400, QStringLiteral("Falta la cabecera Sec-WebSocket-Key o no es "
+                                               "válida")),
+                true);
+        return;
+    }
+    if (c.request.Header("sec-websocket-version") != "13") {
+        HttpReply reply =
+            ErrorReply(400, QStringLiteral("Versión de WebSocket no admitida (use la 13)"));
+        reply.AddHeader("Sec-WebSocket-Version", "13");
+        Respond(id, c, reply, true);
         return;
     }
     if (int(m_eventClients.size()) >= m_config.maxEventClients) {
@@ -389,45 +571,132 @@ void RemoteServerWorker::Upgrade(quint64 id, Connection& c) {
         return;
     }
     QTcpSocket* socket = c.socket;
+    const QString peer = c.peer;
     m_connections.erase(id);
     socket->disconnect(this);
-    // The WebSocket server reads the head (still unread) and answers the handshake.
-    m_ws->handleConnection(socket);
-}
-
-void RemoteServerWorker::AddEventClient() {
-    while (QWebSocket* socket = m_ws->nextPendingConnection()) {
-        socket->setParent(this);
-        socket->setMaxAllowedIncomingFrameSize(4096);
-        socket->setMaxAllowedIncomingMessageSize(4096);
-        socket->setReadBufferSize(8192);
-        EventClient& client = m_eventClients[socket];
-        client.socket = socket;
-        client.sincePong.start();
-        client.sincePing.start();
-        connect(socket, &QWebSocket::disconnected, this,
-                [this, socket] { DropEventClient(socket); });
-        connect(socket, &QWebSocket::bytesWritten, this, [this, socket](qint64 n) {
-            const auto it = m_eventClients.find(socket);
-            if (it != m_eventClients.end())
-                it->second.backlog = std::max<qint64>(0, it->second.backlog - n);
-        });
-        connect(socket, &QWebSocket::pong, this, [this, socket] {
-            const auto it = m_eventClients.find(socket);
-            if (it != m_eventClients.end())
-                it->second.sincePong.restart();
-        });
-        // Messages from clients mean nothing here; they are read and dropped.
-        if (!m_lastEvent.isEmpty())
-            client.backlog += socket->sendTextMessage(QString::fromUtf8(m_lastEvent));
-    }
+    socket->skip(headLength);
+    socket->setReadBufferSize(kEventReadBuffer);
+    // The system's own queue for this client stays small as well.
+    socket->setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, 64 * 1024);
+    EventClient& client = m_eventClients[socket];
+    client.socket = socket;
+    client.peer = peer;
+    client.sincePong.start();
+    client.sincePing.start();
+    connect(socket, &QTcpSocket::readyRead, this, [this, socket] { ReadEvents(socket); });
+    connect(socket, &QTcpSocket::disconnected, this, [this, socket] { DropEventClient(socket); });
+    socket->write("HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\n"
+                  "Connection: Upgrade\r\nSec-WebSocket-Accept: " +
+                  WebSocketAccept(key) + "\r\n\r\n");
+    if (!m_lastEvent.isEmpty())
+        SendEvent(client, Frame(0x1, m_lastEvent));
     ReportEventClients();
+    if (socket->bytesAvailable() > 0)
+        ReadEvents(socket);
 }
 
-void RemoteServerWorker::DropEventClient(QWebSocket* socket) {
+void RemoteServerWorker::ReadEvents(QTcpSocket* socket) {
     const auto it = m_eventClients.find(socket);
     if (it == m_eventClients.end())
         return;
+    EventClient& e = it->second;
+    if (e.closing) {
+        // What a closed client still sends is dropped, up to a bound; past it the
+        // socket is no longer read and TCP holds the client back until the abort.
+        if (e.discarded < kMaxDiscard) {
+            e.discarded += socket->readAll().size();
+            e.lastInput.restart();
+        }
+        return;
+    }
+    e.input += socket->readAll();
+    qsizetype at = 0;
+    const auto byte = [&](qsizetype i) { return quint8(e.input[at + i]); };
+    for (;;) {
+        const qsizetype left = e.input.size() - at;
+        if (left < 2)
+            break;
+        const bool fin = byte(0) & 0x80;
+        const quint8 opcode = byte(0) & 0x0f;
+        const bool masked = byte(1) & 0x80;
+        quint64 length = byte(1) & 0x7f;
+        qsizetype pos = 2;
+        if (length == 126) {
+            if (left < 4)
+                break;
+            length = (quint64(byte(2)) << 8) | byte(3);
+            pos = 4;
+        } else if (length == 127) {
+            if (left < 10)
+                break;
+            length = 0;
+            for (int i = 2; i < 10; ++i)
+                length = (length << 8) | byte(i);
+            pos = 10;
+        }
+        const bool control = opcode & 0x8;
+        if ((byte(0) & 0x70) || !masked || (control && (!fin || length > 125)) ||
+            (opcode > 0x2 && opcode < 0x8) || opcode > 0xA) {
+            CloseEventClient(e, 1002, "trama no válida");
+            return;
+        }
+        if (length > quint64(kMaxClientFrame)) {
+            CloseEventClient(e, 1009, "mensaje demasiado grande");
+            return;
+        }
+        if (left < pos + 4 + qsizetype(length))
+            break;
+        QByteArray payload = e.input.mid(at + pos + 4, qsizetype(length));
+        for (qsizetype i = 0; i < payload.size(); ++i)
+            payload[i] = char(quint8(payload[i]) ^ byte(pos + (i & 3)));
+        at += pos + 4 + qsizetype(length);
+        if (opcode == 0x9) {
+            // The answer to a ping counts against the client's output like the rest.
+            SendEvent(e, Frame(0xA, payload));
+            if (e.closing)
+                return;
+        } else if (opcode == 0xA) {
+            e.sincePong.restart();
+        } else if (opcode == 0x8) {
+            CloseEventClient(e, 1000, {});
+            return;
+        }
+        // Messages from clients mean nothing here; they are read and dropped.
+    }
+    e.input.remove(0, at);
+}
+
+void RemoteServerWorker::SendEvent(EventClient& client, const QByteArray& frame) {
+    if (client.closing)
+        return;
+    // Everything queued for a client is bounded: one that does not read is dropped.
+    if (client.socket->bytesToWrite() + frame.size() > m_config.maxEventBacklog) {
+        CloseEventClient(client, 1008, "demasiados datos sin leer");
+        return;
+    }
+    client.socket->write(frame);
+}
+
+void RemoteServerWorker::CloseEventClient(EventClient& client, quint16 code,
+                                          const QByteArray& reason) {
+    if (client.closing)
+        return;
+    client.closing = true;
+    client.closingClock.start();
+    client.input.clear();
+    client.input.squeeze();
+    client.lastInput.start();
+    client.socket->write(CloseFrame(code, reason));
+    // Closed by the sweep once the frame is out and the client has stopped sending
+    // (so no reset destroys what it has not read yet), or aborted if it never reads.
+    ReportEventClients();
+}
+
+void RemoteServerWorker::DropEventClient(QTcpSocket* socket) {
+    const auto it = m_eventClients.find(socket);
+    if (it == m_eventClients.end())
+        return;
+    Release(it->second.peer);
     m_eventClients.erase(it);
     socket->disconnect(this);
     socket->abort();
@@ -436,10 +705,14 @@ void RemoteServerWorker::DropEventClient(QWebSocket* socket) {
 }
 
 void RemoteServerWorker::ReportEventClients() {
-    const int count = int(m_eventClients.size());
+    // Clients being closed no longer listen.
+    int count = 0;
+    for (const auto& [socket, client] : m_eventClients)
+        count += !client.closing;
     RemoteServer* front = m_front;
-    QMetaObject::invokeMethod(front, [front, count] {
-        if (front->m_eventClients == count)
+    const quint64 generation = m_generation;
+    QMetaObject::invokeMethod(front, [front, generation, count] {
+        if (front->m_generation != generation || front->m_eventClients == count)
             return;
         front->m_eventClients = count;
         emit front->EventClientsChanged(count);
@@ -448,17 +721,15 @@ void RemoteServerWorker::ReportEventClients() {
 
 void RemoteServerWorker::Publish(const QByteArray& message) {
     m_lastEvent = message;
-    const QString text = QString::fromUtf8(message);
-    QList<QWebSocket*> stuck;
-    for (auto& [socket, client] : m_eventClients) {
-        if (client.backlog > m_config.maxEventBacklog) {
-            stuck << socket;
-            continue;
-        }
-        client.backlog += socket->sendTextMessage(text);
+    const QByteArray frame = Frame(0x1, message);
+    QList<QTcpSocket*> sockets;
+    for (const auto& [socket, client] : m_eventClients)
+        sockets << socket;
+    for (QTcpSocket* socket : std::as_const(sockets)) {
+        const auto it = m_eventClients.find(socket);
+        if (it != m_eventClients.end())
+            SendEvent(it->second, frame);
     }
-    for (QWebSocket* socket : std::as_const(stuck))
-        DropEventClient(socket);
 }
 
 void RemoteServerWorker::Sweep() {
@@ -472,7 +743,12 @@ void RemoteServerWorker::Sweep() {
         }
         if (c.busy)
             continue;
-        if (c.inRequest && c.requestClock.elapsed() > m_config.requestTimeoutMs) {
+        const bool late =
+            c.inRequest && (c.requestClock.elapsed() > m_config.requestTimeoutMs ||
+                            (!c.haveHead && c.requestClock.elapsed() > m_config.headTimeoutMs));
+        // A connection that never sent a byte gets a short time only.
+        const bool silent = !c.anyByte && c.lastActivity.elapsed() > m_config.firstByteTimeoutMs;
+        if (late || silent) {
             c.keepAlive = false;
             Respond(id, c,
                     ErrorReply(408, QStringLiteral("La petición no llegó completa a tiempo")),
@@ -487,6 +763,7 @@ void RemoteServerWorker::Sweep() {
         if (it == m_connections.end())
             continue;
         QTcpSocket* socket = it->second.socket;
+        Release(it->second.peer);
         m_connections.erase(it);
         socket->disconnect(this);
         socket->disconnectFromHost();
@@ -495,23 +772,57 @@ void RemoteServerWorker::Sweep() {
         socket->deleteLater();
     }
     // An event client that answers no ping for two rounds is gone (a half-open
-    // connection): it is dropped.
-    QList<QWebSocket*> silent;
+    // connection), as is one that does not take its close frame: both are dropped.
+    QList<QTcpSocket*> gone;
+    QList<QTcpSocket*> ping;
+    QList<QTcpSocket*> done;
     for (auto& [socket, client] : m_eventClients) {
-        if (client.sincePong.elapsed() > 2 * kPingEveryMs + kSweepMs) {
-            silent << socket;
-        } else if (client.sincePing.elapsed() > kPingEveryMs) {
-            socket->ping();
-            client.sincePing.restart();
-        }
+        if (client.closing && socket->bytesToWrite() == 0 &&
+            client.lastInput.elapsed() >= kDrainQuietMs &&
+            socket->state() == QAbstractSocket::ConnectedState)
+            done << socket;
+        if (client.closing ? client.closingClock.elapsed() > kEventDrainMs
+                           : client.sincePong.elapsed() > 2 * kPingEveryMs + kSweepMs)
+            gone << socket;
+        else if (!client.closing && client.sincePing.elapsed() > kPingEveryMs)
+            ping << socket;
     }
-    for (QWebSocket* socket : std::as_const(silent))
+    for (QTcpSocket* socket : std::as_const(gone))
         DropEventClient(socket);
+    // (Closing may report the disconnection at once, which drops the client.)
+    for (QTcpSocket* socket : std::as_const(done))
+        if (m_eventClients.count(socket))
+            socket->disconnectFromHost();
+    for (QTcpSocket* socket : std::as_const(ping)) {
+        const auto it = m_eventClients.find(socket);
+        if (it == m_eventClients.end())
+            continue;
+        it->second.sincePing.restart();
+        SendEvent(it->second, Frame(0x9, {}));
+    }
+    // Addresses with nothing open and nothing to remember are forgotten.
+    const qint64 now = m_clock.elapsed();
+    for (auto it = m_peers.begin(); it != m_peers.end();) {
+        Peer& p = it->second;
+        while (!p.failures.empty() && now - p.failures.front() > kFailureWindowMs)
+            p.failures.pop_front();
+        Refill(p);
+        const bool full =
+            p.readTokens >= m_config.readBurst && p.actionTokens >= m_config.actionBurst;
+        if (p.connections == 0 && p.pending == 0 && p.queuedActions == 0 && full &&
+            p.failures.empty() && p.nextAttempt <= now)
+            it = m_peers.erase(it);
+        else
+            ++it;
+    }
 }
 
 // ---------------------------------------------------------------------------
 
-RemoteServer::RemoteServer(QObject* parent) : QObject(parent) {}
+RemoteServer::RemoteServer(QObject* parent) : QObject(parent) {
+    m_retry = new QTimer(this);
+    connect(m_retry, &QTimer::timeout, this, [this] { RetryListen(); });
+}
 
 RemoteServer::~RemoteServer() {
     Stop();
@@ -520,31 +831,53 @@ RemoteServer::~RemoteServer() {
 bool RemoteServer::Start(const RemoteServerConfig& config, QString* error) {
     Stop();
     QString message;
-    if (!config.bind.isLoopback() && config.token.isEmpty()) {
+    const bool beyondLoopback = !config.bind.isLoopback();
+    if (beyondLoopback && config.token.isEmpty())
         message = QStringLiteral("Para escuchar fuera de 127.0.0.1 el control remoto necesita un "
                                  "token");
+    else if (beyondLoopback && QString::fromUtf8(config.token).size() < kMinNetworkTokenLength)
+        message = QStringLiteral("Para escuchar fuera de 127.0.0.1 el token del control remoto "
+                                 "debe tener al menos %1 caracteres (pulse \"Generar\")")
+                      .arg(kMinNetworkTokenLength);
+    if (!message.isEmpty()) {
         if (error)
             *error = message;
         return false;
     }
     m_config = config;
+    bool addressInUse = false;
+    if (Listen(&message, &addressInUse)) {
+        m_wanted = true;
+        return true;
+    }
+    if (addressInUse && config.retryListenMs > 0) {
+        // Another program holds the port: listening is retried until it is free.
+        m_wanted = true;
+        m_retry->start(config.retryListenMs);
+        message += QStringLiteral("; se reintentará cada %1 s").arg(config.retryListenMs / 1000.0);
+    }
+    if (error)
+        *error = message;
+    return false;
+}
+
+bool RemoteServer::Listen(QString* error, bool* addressInUse) {
     m_thread = new QThread();
     m_thread->setObjectName(QStringLiteral("RemoteServer"));
-    auto* worker = new RemoteServerWorker(this, config, m_static);
+    auto* worker = new RemoteServerWorker(this, ++m_generation, m_config, m_static);
     worker->moveToThread(m_thread);
     m_thread->start();
     bool ok = false;
     quint16 port = 0;
     QMetaObject::invokeMethod(
-        worker, [&] { ok = worker->Listen(&message, &port); }, Qt::BlockingQueuedConnection);
+        worker, [&] { ok = worker->Listen(error, &port, addressInUse); },
+        Qt::BlockingQueuedConnection);
     if (!ok) {
         m_thread->quit();
         m_thread->wait();
         delete worker;
         delete m_thread;
         m_thread = nullptr;
-        if (error)
-            *error = message;
         return false;
     }
     m_worker = worker;
@@ -552,7 +885,24 @@ bool RemoteServer::Start(const RemoteServerConfig& config, QString* error) {
     return true;
 }
 
+void RemoteServer::RetryListen() {
+    if (!m_wanted || m_thread) {
+        m_retry->stop();
+        return;
+    }
+    QString message;
+    bool addressInUse = false;
+    if (Listen(&message, &addressInUse)) {
+        m_retry->stop();
+        emit ListeningResumed();
+    }
+}
+
 void RemoteServer::Stop() {
+    m_wanted = false;
+    m_retry->stop();
+    // Whatever the old server still has on its way to the window is ignored.
+    ++m_generation;
     if (!m_thread)
         return;
     if (RemoteServerWorker* worker = m_worker)

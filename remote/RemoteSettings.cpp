@@ -2,6 +2,8 @@
 
 #include "media/TIniDocument.h"
 
+#include <QRandomGenerator>
+
 namespace {
 const QString kSection = QStringLiteral("REMOTO");
 }
@@ -18,6 +20,15 @@ RemoteSettings LoadRemoteSettings(const TIniDocument& ini) {
     return s;
 }
 
+QString GenerateRemoteToken() {
+    static const char alphabet[] = "ABCDEFGHJKLMNPQRSTUVWXYZabcdefghijkmnopqrstuvwxyz23456789";
+    const int n = int(sizeof(alphabet)) - 1;
+    QString token;
+    for (int i = 0; i < 32; ++i)
+        token += QLatin1Char(alphabet[QRandomGenerator::system()->bounded(n)]);
+    return token;
+}
+
 void SaveRemoteSettings(TIniDocument& ini, const RemoteSettings& s) {
     // A desk that never used the remote control keeps its config.ini as it was.
     if (!ini.SectionExists(kSection) && s == RemoteSettings())
@@ -26,6 +37,9 @@ void SaveRemoteSettings(TIniDocument& ini, const RemoteSettings& s) {
     ini.WriteInteger(kSection, QStringLiteral("Port"), s.port);
     ini.WriteString(kSection, QStringLiteral("Bind"), s.bind);
     ini.WriteString(kSection, QStringLiteral("Token"), s.token);
+    // A file that holds the token is for the desk's user alone.
+    if (!s.token.isEmpty())
+        ini.SetOwnerOnly();
 }
 
 bool RemoteServerConfigFor(const RemoteSettings& s, RemoteServerConfig& config, QString* error) {
@@ -48,6 +62,13 @@ bool RemoteServerConfigFor(const RemoteSettings& s, RemoteServerConfig& config, 
         if (error)
             *error = QStringLiteral("Para escuchar fuera de 127.0.0.1 el control remoto necesita "
                                     "un token");
+        return false;
+    }
+    if (!address.isLoopback() && s.token.trimmed().size() < kMinNetworkTokenLength) {
+        if (error)
+            *error = QStringLiteral("Para escuchar fuera de 127.0.0.1 el token del control remoto "
+                                    "debe tener al menos %1 caracteres (pulse \"Generar\")")
+                         .arg(kMinNetworkTokenLength);
         return false;
     }
     config.bind = address;

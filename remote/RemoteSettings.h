@@ -22,8 +22,12 @@ RemoteSettings LoadRemoteSettings(const TIniDocument& ini);
 // document is left as it is.
 void SaveRemoteSettings(TIniDocument& ini, const RemoteSettings& settings);
 
+// A random token of 32 letters and digits from the system's secure source.
+QString GenerateRemoteToken();
+
 // The server configuration for the settings; false with a Spanish message when
 // the address is not an address of this machine's form ("127.0.0.1", "0.0.0.0",
-// "::1", "localhost", ...) or a token is missing beyond loopback.
+// "::1", "localhost", ...) or, beyond loopback, the token is missing or shorter
+// than kMinNetworkTokenLength.
 bool RemoteServerConfigFor(const RemoteSettings& settings, RemoteServerConfig& config,
                            QString* error);

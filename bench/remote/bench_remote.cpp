@@ -5,6 +5,12 @@
 // a display with a sound server:
 //
 //   bench_remote [seconds-per-run]        (default 10)
+//   bench_remote --attacks                 (the attacks alone)
+//
+// The attacks: a ping flood on the push channel (the desk's resident memory), idle
+// and slow connections, floods of reads and orders from 127.0.0.2 with probes from
+// 127.0.0.1 (their latency, and how long hora.txt goes unchanged), and token
+// guessing.
 #include "app/TfrmMain.h"
 #include "remote/RemoteServer.h"
 
@@ -26,8 +32,17 @@
 #include <QTimer>
 #include <QWebSocket>
 #include <algorithm>
+#include <arpa/inet.h>
+#include <atomic>
+#include <cerrno>
 #include <cstdio>
+#include <functional>
 #include <map>
+#include <memory>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -249,11 +264,303 @@ bool MakeClip(const QString& path, int seconds) {
                 path}) == 0;
 }
 
+// ---- Attacks: the clients run on threads of their own (blocking sockets), the
+// window's thread only runs its event loop meanwhile.
+
+qint64 ResidentKiB() {
+    QFile f(QStringLiteral("/proc/self/status"));
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : f.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toLongLong();
+    return 0;
+}
+
+std::unique_ptr<QTcpSocket> BlockingConnect(quint16 port, const QHostAddress& from = {}) {
+    auto s = std::make_unique<QTcpSocket>();
+    if (!from.isNull())
+        s->bind(from);
+    s->connectToHost(QHostAddress::LocalHost, port);
+    if (!s->waitForConnected(5000))
+        return nullptr;
+    return s;
+}
+
+// One request on a connection; the status (0: none within 10 s).
+int BlockingRequest(QTcpSocket& s, const QByteArray& request) {
+    s.write(request);
+    s.waitForBytesWritten(5000);
+    QByteArray in;
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < 10000) {
+        if (!s.waitForReadyRead(100) && s.state() != QAbstractSocket::ConnectedState)
+            break;
+        in += s.readAll();
+        const qsizetype end = in.indexOf("\r\n\r\n");
+        if (end < 0)
+            continue;
+        const qsizetype at = in.indexOf("Content-Length: ");
+        const qint64 length =
+            at >= 0 ? in.mid(at + 16, in.indexOf('\r', at) - at - 16).toLongLong() : 0;
+        if (in.size() >= end + 4 + length)
+            return in.mid(9, 3).toInt();
+    }
+    return 0;
+}
+
+// Runs the clients on their threads; the window's thread turns its event loop
+// (and calls between, when given, after each turn).
+void RunClients(const std::vector<std::function<void()>>& clients,
+                const std::function<void()>& between = {}) {
+    std::atomic<int> running{int(clients.size())};
+    std::vector<std::thread> threads;
+    for (const auto& c : clients)
+        threads.emplace_back([&running, c] {
+            c();
+            --running;
+        });
+    while (running > 0) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        if (between)
+            between();
+    }
+    for (auto& t : threads)
+        t.join();
+}
+
+QByteArray Req(const QByteArray& method, const QByteArray& path, const QByteArray& body = {}) {
+    return method + ' ' + path +
+           " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: " + QByteArray::number(body.size()) +
+           "\r\n\r\n" + body;
+}
+
+// Probes from 127.0.0.1 every 100 ms until stop: a new connection per probe.
+void Probe(quint16 port, const std::atomic<bool>& stop, const QList<QByteArray>& requests,
+           std::vector<double>* ms, QMap<int, int>* statuses) {
+    int i = 0;
+    while (!stop) {
+        QElapsedTimer t;
+        t.start();
+        auto s = BlockingConnect(port);
+        const int status = s ? BlockingRequest(*s, requests[i++ % requests.size()]) : 0;
+        ms->push_back(t.nsecsElapsed() / 1e6);
+        ++(*statuses)[status];
+        QThread::msleep(100);
+    }
+}
+
+QString StatusText(const QMap<int, int>& statuses) {
+    QStringList parts;
+    for (auto it = statuses.begin(); it != statuses.end(); ++it)
+        parts << QStringLiteral("%1 x%2").arg(it.key()).arg(it.value());
+    return parts.join(QStringLiteral(", "));
+}
+
+void Attacks(TfrmMain& w, const QString& work) {
+    const QHostAddress other(QStringLiteral("127.0.0.2"));
+    QString error;
+    RemoteServerConfig config;
+    config.port = 0;
+    w.StartRemoteServer(config, &error);
+    const quint16 port = w.Remote()->Port();
+    std::printf("\nattacks (the desk's own limits)\n");
+
+    // 1. Ping flood: one client pings and never reads, up to 400 MB. The player
+    // settles first (its own memory is not the remote's).
+    {
+        QElapsedTimer settle;
+        settle.start();
+        while (settle.elapsed() < 4000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        const qint64 before = ResidentKiB();
+        qint64 peak = before, sent = 0;
+        bool dropped = false;
+        // A plain socket that never reads (a Qt socket would read into its buffer
+        // while it waits to write, and its memory would count as the desk's).
+        RunClients({[&] {
+            const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+            const int small = 16 * 1024;
+            ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+            sockaddr_in to{};
+            to.sin_family = AF_INET;
+            to.sin_port = htons(port);
+            to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            if (::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0)
+                return;
+            const QByteArray hello =
+                "GET /api/events HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\n"
+                "Connection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
+                "Sec-WebSocket-Version: 13\r\n\r\n";
+            ::send(fd, hello.constData(), hello.size(), MSG_NOSIGNAL);
+            char answer[256];
+            const ssize_t got101 = ::recv(fd, answer, sizeof answer - 1, 0);
+            if (got101 < 12 || QByteArray(answer, 12) != "HTTP/1.1 101")
+                return;
+            QByteArray ping;
+            ping += char(0x89);
+            ping += char(0x80 | 125);
+            ping += QByteArray(4, '\0');
+            ping += QByteArray(125, 'p');
+            const QByteArray chunk = ping.repeated(2048);
+            while (sent < 400LL * 1000 * 1000) {
+                const ssize_t n = ::send(fd, chunk.constData(), chunk.size(), MSG_NOSIGNAL);
+                if (n <= 0)
+                    break;
+                sent += n;
+                peak = std::max(peak, ResidentKiB());
+            }
+            // Dropped: the desk closes the connection (a reset or the end of the stream).
+            timeval wait{15, 0};
+            ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+            char sink[65536];
+            ssize_t got;
+            while ((got = ::recv(fd, sink, sizeof sink, 0)) > 0) {
+            }
+            dropped = got == 0 || (got < 0 && errno == ECONNRESET) || sent < 400LL * 1000 * 1000;
+            ::close(fd);
+        }});
+        peak = std::max(peak, ResidentKiB());
+        std::printf("%-34s %lld MB of pings sent until the drop, client %s; resident %lld -> "
+                    "%lld MB (+%lld MB)\n",
+                    "ping flood (never reads)", sent / 1000000, dropped ? "dropped" : "NOT dropped",
+                    before / 1024, peak / 1024, (peak - before) / 1024);
+    }
+
+    // 2. 64 idle connections and a reconnecting slow client from 127.0.0.2.
+    {
+        std::atomic<bool> stop{false};
+        std::vector<double> ms;
+        QMap<int, int> statuses;
+        int idleHeld = 0;
+        RunClients({[&] {
+                        std::vector<std::unique_ptr<QTcpSocket>> idle;
+                        for (int i = 0; i < 64; ++i)
+                            if (auto s = BlockingConnect(port, other))
+                                idle.push_back(std::move(s));
+                        QElapsedTimer t;
+                        t.start();
+                        while (t.elapsed() < 8000) {
+                            auto slow = BlockingConnect(port, other);
+                            if (slow) {
+                                slow->write("GET /api/st");
+                                slow->waitForBytesWritten(1000);
+                                slow->waitForDisconnected(1000);
+                            }
+                        }
+                        for (auto& s : idle)
+                            idleHeld += s->state() == QAbstractSocket::ConnectedState &&
+                                        s->bytesAvailable() == 0;
+                        stop = true;
+                    },
+                    [&] {
+                        QThread::msleep(500);
+                        Probe(port, stop, {Req("GET", "/api/state")}, &ms, &statuses);
+                    }});
+        std::printf("%-34s probes from 127.0.0.1: %s; max %.1f ms, p50 %.1f ms\n",
+                    "64 idle + slow client (127.0.0.2)", qPrintable(StatusText(statuses)),
+                    Percentile(ms, 1.0), Percentile(ms, 0.5));
+    }
+
+    // 3. Floods of reads (state, a 3,000-row playlist) and of orders from 127.0.0.2.
+    for (int i = 0; i < 3000; ++i) {
+        QTreeWidgetItem* row = w.lstPlayList->AddItem();
+        for (const QString& t :
+             {QStringLiteral("fila %1.mp4").arg(i), QStringLiteral("00:01:00"),
+              QStringLiteral("/nada/fila %1.mp4").arg(i), QStringLiteral("60"), QString()})
+            w.lstPlayList->AddSubItem(row, t);
+    }
+    const QString clockFile = QDir(work).filePath(QStringLiteral("hora.txt"));
+    const struct {
+        const char* name;
+        QByteArray request;
+    } floods[] = {{"flood GET /api/state", Req("GET", "/api/state")},
+                  {"flood GET /api/playlist (3,000)", Req("GET", "/api/playlist")},
+                  {"flood POST /api/marquee", Req("POST", "/api/marquee", "{\"text\":\"x\"}")}};
+    for (const auto& flood : floods) {
+        std::atomic<bool> stop{false};
+        std::vector<double> ms;
+        QMap<int, int> statuses;
+        std::atomic<qint64> answered{0}, refused{0};
+        std::vector<std::function<void()>> clients;
+        for (int c = 0; c < 8; ++c)
+            clients.push_back([&] {
+                auto s = BlockingConnect(port, other);
+                while (s && !stop) {
+                    const int status = BlockingRequest(*s, flood.request);
+                    ++answered;
+                    refused += status == 429 || status == 503;
+                    if (status == 0)
+                        s = BlockingConnect(port, other);
+                }
+            });
+        clients.push_back([&] {
+            Probe(port, stop,
+                  {Req("GET", "/api/state"), Req("POST", "/api/marquee", "{\"text\":\"y\"}")}, &ms,
+                  &statuses);
+        });
+        // The clock file is watched from the window's thread between events.
+        qint64 longestClock = 0;
+        QElapsedTimer run, sinceChange;
+        run.start();
+        sinceChange.start();
+        QByteArray lastClock;
+        std::thread timer([&] {
+            QThread::msleep(8000);
+            stop = true;
+        });
+        RunClients(clients, [&] {
+            QFile f(clockFile);
+            if (!f.open(QIODevice::ReadOnly))
+                return;
+            const QByteArray now = f.readAll();
+            if (now != lastClock) {
+                if (!lastClock.isEmpty())
+                    longestClock = std::max(longestClock, sinceChange.elapsed());
+                lastClock = now;
+                sinceChange.restart();
+            }
+        });
+        timer.join();
+        std::printf("%-34s 127.0.0.2: %lld answers, %lld refused; probes from 127.0.0.1: %s; "
+                    "max %.1f ms, p50 %.1f ms; hora.txt longest unchanged %lld ms\n",
+                    flood.name, qint64(answered), qint64(refused), qPrintable(StatusText(statuses)),
+                    Percentile(ms, 1.0), Percentile(ms, 0.5), longestClock);
+    }
+
+    // 4. Token guessing from 127.0.0.2 on 8 connections for 5 s.
+    {
+        config.token = "bench-token-0123456789abcdef";
+        w.StartRemoteServer(config, &error);
+        const quint16 guarded = w.Remote()->Port();
+        std::atomic<int> guesses{0};
+        std::atomic<bool> stop{false};
+        std::vector<std::function<void()>> clients;
+        for (int c = 0; c < 8; ++c)
+            clients.push_back([&, c] {
+                while (!stop) {
+                    auto s = BlockingConnect(guarded, other);
+                    if (s && BlockingRequest(*s, Req("GET", "/api/state?token=g" +
+                                                                QByteArray::number(c))) == 401)
+                        ++guesses;
+                }
+            });
+        clients.push_back([&] {
+            QThread::msleep(5000);
+            stop = true;
+        });
+        RunClients(clients);
+        std::printf("%-34s %d answered in 5 s (%.1f per second)\n", "wrong tokens (127.0.0.2)",
+                    int(guesses), guesses / 5.0);
+    }
+}
 } // namespace
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    const int seconds = argc > 1 ? std::max(1, atoi(argv[1])) : 10;
+    const bool attacksOnly = argc > 1 && QByteArray(argv[1]) == "--attacks";
+    const int seconds = argc > 1 && !attacksOnly ? std::max(1, atoi(argv[1])) : 10;
     const int rate = 200;
     QTemporaryDir work;
     QDir::setCurrent(work.path());
@@ -288,6 +595,11 @@ int main(int argc, char** argv) {
     while (settle.elapsed() < 1000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
 
+    if (attacksOnly) {
+        w.cmdNextClick();
+        Attacks(w, work.path());
+        return 0;
+    }
     QString error;
     RemoteServerConfig config;
     config.port = 0;
@@ -425,5 +737,6 @@ int main(int argc, char** argv) {
          QStringLiteral("http://127.0.0.1:%1/static.json").arg(staticPort));
     python.terminate();
     python.waitForFinished(3000);
+    Attacks(w, work.path());
     return 0;
 }

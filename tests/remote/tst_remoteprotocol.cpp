@@ -271,9 +271,20 @@ void TstRemoteProtocol::settingsRoundTrip() {
 
     RemoteServerConfig config;
     QString error;
+    // Beyond loopback a token shorter than 16 characters is refused, by its length.
+    QVERIFY(!RemoteServerConfigFor(s, config, &error));
+    QVERIFY2(error.contains(QStringLiteral("16 caracteres")), qPrintable(error));
+    s.token = QStringLiteral("a b-456789012345"); // 16, a space inside
     QVERIFY(RemoteServerConfigFor(s, config, &error));
     QCOMPARE(config.bind, QHostAddress(QHostAddress::AnyIPv4));
-    QCOMPARE(config.token, QByteArray("a b"));
+    QCOMPARE(config.token, QByteArray("a b-456789012345"));
+    s.token = QStringLiteral("  a b-45678901234  "); // 15 once trimmed
+    QVERIFY(!RemoteServerConfigFor(s, config, &error));
+    // On loopback any token will do.
+    s.bind = QStringLiteral("127.0.0.1");
+    s.token = QStringLiteral("x");
+    QVERIFY(RemoteServerConfigFor(s, config, &error));
+    s.bind = QStringLiteral("0.0.0.0");
     s.token.clear();
     QVERIFY(!RemoteServerConfigFor(s, config, &error));
     QVERIFY(error.contains(QStringLiteral("token")));
