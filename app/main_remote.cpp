@@ -522,9 +522,13 @@ void TfrmMain::WireRemote() {
     }
 
     m_remote = new TRemoteLink(this);
-    // Any change of the list's rows or texts makes the playlist's JSON stale.
+    // Any change of the list's rows or texts makes the playlist's JSON stale. The
+    // list's model also reports its reset while the window is being destroyed (its
+    // children go after its own destructor has run): the handler reaches the link
+    // alone, never the window's members.
     QAbstractItemModel* playlistModel = lstPlayList->model();
-    const auto stale = [this] { ++m_remote->playlistRevision; };
+    TRemoteLink* link = m_remote;
+    const auto stale = [link] { ++link->playlistRevision; };
     connect(playlistModel, &QAbstractItemModel::rowsInserted, m_remote, stale);
     connect(playlistModel, &QAbstractItemModel::rowsRemoved, m_remote, stale);
     connect(playlistModel, &QAbstractItemModel::rowsMoved, m_remote, stale);
@@ -585,10 +589,9 @@ void TfrmMain::WireRemote() {
     for (QToolButton* b : {cmdRepeat, cmdStopOnPlay})
         connect(b, &QToolButton::toggled, m_remote, [this] { m_remote->SchedulePush(); });
     // Edits of the playlist move the markers: the clients and MPRIS follow.
-    connect(lstPlayList, &TListView::OnDeletion, m_remote, [this] { m_remote->SchedulePush(); });
-    connect(lstPlayList, &TListView::OnMoved, m_remote, [this] { m_remote->SchedulePush(); });
-    connect(lstPlayList, &TListView::OnRowsInserted, m_remote,
-            [this] { m_remote->SchedulePush(); });
+    connect(lstPlayList, &TListView::OnDeletion, m_remote, [link] { link->SchedulePush(); });
+    connect(lstPlayList, &TListView::OnMoved, m_remote, [link] { link->SchedulePush(); });
+    connect(lstPlayList, &TListView::OnRowsInserted, m_remote, [link] { link->SchedulePush(); });
 
     // MPRIS on the session bus, when there is one (never started on demand).
     QString address = qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS");
