@@ -5,12 +5,9 @@
 #include <QFileInfo>
 #include <QMetaObject>
 #include <QPointer>
-#include <atomic>
 
 namespace {
-constexpr int RowIdRole = Qt::UserRole + 4;
 constexpr int BatchSize = 256;
-std::atomic<quint64> g_lastId{0};
 } // namespace
 
 TRowFileCheck::TRowFileCheck(QObject* parent) : QObject(parent) {
@@ -23,12 +20,7 @@ TRowFileCheck::~TRowFileCheck() {
 }
 
 quint64 TRowFileCheck::RowId(QTreeWidgetItem* item) {
-    const QVariant v = item->data(0, RowIdRole);
-    if (v.isValid())
-        return v.toULongLong();
-    const quint64 id = ++g_lastId;
-    item->setData(0, RowIdRole, id);
-    return id;
+    return TListView::RowId(item);
 }
 
 bool TRowFileCheck::IsLocalPath(const QString& path) {

@@ -138,16 +138,20 @@ void TfrmMain::CheckNextRow() {
 
 void TfrmMain::RowFilesMissing(const QList<quint64>& ids, quint64 announce) {
     const QSet<quint64> missing(ids.cbegin(), ids.cend());
-    for (int i = 0; i < lstPlayList->RowCount(); ++i) {
-        QTreeWidgetItem* row = lstPlayList->Row(i);
-        const quint64 id = TRowFileCheck::RowId(row);
-        if (!missing.contains(id))
-            continue;
-        MarkRowFailed(row, true);
-        if (id == announce && id == m_announceNext && i == NextIndex)
-            Mensaje(QStringLiteral("El siguiente archivo no existe: ") + TListView::SubItem(row, 2),
-                    0);
-    }
+    // A batch marks up to hundreds of rows: the list repaints once for all of them.
+    lstPlayList->EditRows([&] {
+        for (int i = 0; i < lstPlayList->RowCount(); ++i) {
+            QTreeWidgetItem* row = lstPlayList->Row(i);
+            const quint64 id = TRowFileCheck::RowId(row);
+            if (!missing.contains(id))
+                continue;
+            MarkRowFailed(row, true);
+            if (id == announce && id == m_announceNext && i == NextIndex)
+                Mensaje(QStringLiteral("El siguiente archivo no existe: ") +
+                            TListView::SubItem(row, 2),
+                        0);
+        }
+    });
 }
 
 void TfrmMain::lstPlayListInsert(QTreeWidgetItem* item) {

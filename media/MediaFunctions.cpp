@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLocale>
+#include <QVarLengthArray>
 #include <algorithm>
 #include <cmath>
 #include <dirent.h>
@@ -280,7 +281,41 @@ QString TreeNodePath(const QTreeWidgetItem* node) {
 
 namespace {
 constexpr int MaxListColumns = 64;
+
+// A key of a list table ("iconindex" or "celda" and numbers) built on the stack.
+class TableKey {
+public:
+    explicit TableKey(const char* prefix) {
+        while (*prefix)
+            m_buf.push_back(QLatin1Char(*prefix++));
+    }
+    qsizetype Size() const { return m_buf.size(); }
+    void Truncate(qsizetype size) { m_buf.resize(size); }
+    void AppendNumber(int n) {
+        char digits[12];
+        int k = 0;
+        unsigned v = n < 0 ? 0u - unsigned(n) : unsigned(n);
+        do {
+            digits[k++] = char('0' + v % 10);
+            v /= 10;
+        } while (v);
+        if (n < 0)
+            m_buf.push_back(QLatin1Char('-'));
+        while (k > 0)
+            m_buf.push_back(QLatin1Char(digits[--k]));
+    }
+    QStringView View() const { return QStringView(m_buf.constData(), m_buf.size()); }
+
+private:
+    QVarLengthArray<QChar, 32> m_buf;
+};
+
+QStringView Number(TableKey& buffer, int n) {
+    buffer.Truncate(0);
+    buffer.AppendNumber(n);
+    return buffer.View();
 }
+} // namespace
 
 void SaveListTable(TListView* listView, const QString& fileName) {
     TIniDocument ini(fileName);
@@ -289,23 +324,28 @@ void SaveListTable(TListView* listView, const QString& fileName) {
 }
 
 void SaveListTable(TListView* listView, TIniDocument& ini) {
-    const QString section = listView->objectName();
+    TIniDocument::SectionWriter table = ini.Writer(listView->objectName());
     const int x = listView->columnCount();
     const int y = listView->RowCount();
+    TableKey icon("iconindex"), cell("celda"), number("");
     for (int i = 0; i < y; ++i) {
         const QTreeWidgetItem* row = listView->Row(i);
-        const QString num = QString::number(i);
-        ini.WriteInteger(section, QStringLiteral("iconindex") + num, TListView::SubItemImage(row));
-        const int have = TListView::SubItemCount(row);
-        for (int j = 0; j <= x; ++j) {
-            if (j >= have)
-                continue; // a sub-item the row does not have is skipped
-            ini.WriteString(section, QStringLiteral("celda") + num + QString::number(j),
-                            TListView::SubItem(row, j));
+        icon.Truncate(9);
+        icon.AppendNumber(i);
+        table.Write(icon.View(), Number(number, TListView::SubItemImage(row)));
+        cell.Truncate(5);
+        cell.AppendNumber(i);
+        const qsizetype rowKey = cell.Size();
+        // A sub-item the row does not have is skipped.
+        const int have = std::min(TListView::SubItemCount(row), x + 1);
+        for (int j = 0; j < have; ++j) {
+            cell.Truncate(rowKey);
+            cell.AppendNumber(j);
+            table.Write(cell.View(), TListView::SubItem(row, j));
         }
     }
-    ini.WriteInteger(section, QStringLiteral("totalY"), y);
-    ini.WriteInteger(section, QStringLiteral("totalX"), x);
+    table.Write(u"totalY", Number(number, y));
+    table.Write(u"totalX", Number(number, x));
 }
 
 void LoadListTable(TListView* listView, const QString& fileName) {
@@ -315,24 +355,35 @@ void LoadListTable(TListView* listView, const QString& fileName) {
 
 void LoadListTable(TListView* listView, const TIniDocument& ini) {
     const QString section = listView->objectName();
+    const TIniDocument::SectionReader table = ini.Reader(section);
     // A hand-edited table cannot make the desk build millions of empty rows: every
     // stored row has at least its "iconindex" key, and no list has more than a few
     // dozen columns.
-    const int entries = ini.EntryCount(section);
+    const int entries = table.EntryCount();
     const int x =
         std::clamp(ini.ReadInteger(section, QStringLiteral("totalX"), 0), 0, MaxListColumns);
     const int y = std::clamp(ini.ReadInteger(section, QStringLiteral("totalY"), 0), 0, entries);
     QList<QTreeWidgetItem*> rows;
     rows.reserve(y);
     QStringList cells;
+    TableKey icon("iconindex"), cell("celda");
+    QStringView value;
     for (int i = 0; i < y; ++i) {
-        const QString num = QString::number(i);
         cells.clear();
-        for (int j = 0; j < x; ++j)
-            cells.push_back(ini.ReadString(
-                section, QStringLiteral("celda") + num + QString::number(j), QString()));
-        rows.push_back(listView->MakeRow(
-            cells, ini.ReadInteger(section, QStringLiteral("iconindex") + num, -1)));
+        cell.Truncate(5);
+        cell.AppendNumber(i);
+        const qsizetype rowKey = cell.Size();
+        for (int j = 0; j < x; ++j) {
+            cell.Truncate(rowKey);
+            cell.AppendNumber(j);
+            cells.push_back(table.Find(cell.View(), value) ? value.toString() : QString());
+        }
+        icon.Truncate(9);
+        icon.AppendNumber(i);
+        int image = -1;
+        if (table.Find(icon.View(), value) && !TIniDocument::ParseInteger(value, image))
+            image = -1;
+        rows.push_back(listView->MakeRow(cells, image));
     }
     listView->AppendRows(rows);
 }

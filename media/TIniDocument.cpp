@@ -6,8 +6,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStringEncoder>
 #include <QVarLengthArray>
 #include <algorithm>
+#include <cstring>
 #include <limits>
 
 namespace {
@@ -22,16 +24,40 @@ QStringView TrimView(QStringView s) {
     return s.mid(b, e - b);
 }
 
-// Simple case folding, one UTF-16 unit for one: the folded text keeps the length.
-QString Fold(QStringView text) {
-    QString out(text.size(), Qt::Uninitialized);
-    QChar* d = out.data();
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const char16_t c = text[i].unicode();
-        d[i] = c < 0x80 ? QChar(c >= u'A' && c <= u'Z' ? char16_t(c + 32) : c)
-                        : QChar(c).toCaseFolded();
+// Simple case folding, one UTF-16 unit for one.
+inline QChar FoldUnit(char16_t c) {
+    return c < 0x80 ? QChar(c >= u'A' && c <= u'Z' ? char16_t(c + 32) : c)
+                    : QChar(c).toCaseFolded();
+}
+
+// Folds a name for a lookup without allocating: a name in lower-case ASCII (the
+// desk's own keys) is used as it is, any other is folded into a stack buffer.
+struct FoldedName {
+    QVarLengthArray<QChar, 64> buf;
+    QStringView folded;
+    explicit FoldedName(QStringView text) : folded(text) {
+        qsizetype i = 0;
+        while (i < text.size()) {
+            const char16_t c = text[i].unicode();
+            if (c >= 0x80 || (c >= u'A' && c <= u'Z'))
+                break;
+            ++i;
+        }
+        if (i == text.size())
+            return;
+        buf.resize(text.size());
+        for (qsizetype k = 0; k < text.size(); ++k)
+            buf[k] = FoldUnit(text[k].unicode());
+        folded = QStringView(buf.constData(), buf.size());
     }
-    return out;
+    QStringView view() const { return folded; }
+};
+
+bool BreaksLine(QStringView t) {
+    for (const QChar c : t)
+        if (c == QLatin1Char('\n') || c == QLatin1Char('\r'))
+            return true;
+    return false;
 }
 
 } // namespace
@@ -43,23 +69,38 @@ TIniDocument::TIniDocument(const QString& fileName) : m_fileName(fileName) {
     Parse(ReadTextFile(fileName));
 }
 
-QStringView TIniDocument::Own(const QString& text) {
-    m_c.owned.push_back(text);
-    return QStringView(m_c.owned.back());
+QStringView TIniDocument::Own(QStringView text) {
+    if (text.isEmpty())
+        return QStringView();
+    if (m_freeLeft < text.size()) {
+        const qsizetype size = std::max<qsizetype>(text.size(), 64 * 1024);
+        m_blocks.push_back(std::make_unique<QChar[]>(size_t(size)));
+        m_free = m_blocks.back().get();
+        m_freeLeft = size;
+    }
+    QChar* at = m_free;
+    std::copy(text.begin(), text.end(), at);
+    m_free += text.size();
+    m_freeLeft -= text.size();
+    return QStringView(at, text.size());
+}
+
+QStringView TIniDocument::FoldedKey(QStringView name) {
+    const FoldedName f(name);
+    // A name without upper-case or non-ASCII letters is its own folded form.
+    return f.view().data() == name.data() ? name : Own(f.view());
 }
 
 void TIniDocument::Parse(const QString& text) {
-    m_c.sections.clear();
-    m_c.sectionIndex.clear();
-    m_c.owned.clear();
-    m_c.text = text;
-    m_c.folded = Fold(m_c.text);
-    const QStringView all(m_c.text);
-    const QChar* base = all.data();
-    const QChar* foldedBase = m_c.folded.constData();
-    auto folded = [&](QStringView v) {
-        return QStringView(foldedBase + (v.data() - base), v.size());
-    };
+    m_sections.clear();
+    m_sectionIndex.clear();
+    m_blocks.clear();
+    m_free = nullptr;
+    m_freeLeft = 0;
+    m_text = text;
+    const char16_t* const begin = reinterpret_cast<const char16_t*>(m_text.constData());
+    const char16_t* const end = begin + m_text.size();
+    auto view = [](const char16_t* b, const char16_t* e) { return QStringView(b, e - b); };
     // First pass: split and classify the lines; second pass: fill each section with
     // its entries and index, sized once.
     struct Line {
@@ -67,29 +108,28 @@ void TIniDocument::Parse(const QString& text) {
         Entry entry;
     };
     std::vector<Line> lines;
-    lines.reserve(size_t(all.count(QLatin1Char('\n')) + 1));
+    lines.reserve(size_t(QStringView(m_text).count(QLatin1Char('\n')) + 1));
     std::vector<int> counts;
     int current = -1;
-    qsizetype pos = 0;
-    const qsizetype n = all.size();
-    while (pos <= n) {
-        qsizetype end = pos;
-        while (end < n && all[end] != QLatin1Char('\r') && all[end] != QLatin1Char('\n'))
-            ++end;
-        const QStringView line = TrimView(all.mid(pos, end - pos));
-        if (end < n && all[end] == QLatin1Char('\r') && end + 1 < n &&
-            all[end + 1] == QLatin1Char('\n'))
-            pos = end + 2;
-        else
-            pos = end + 1;
+    const char16_t* p = begin;
+    while (p <= end) {
+        // A line ends at CR LF, LF or CR; the scan looks closely only at the few
+        // units at or below CR.
+        const char16_t* e = p;
+        while (e < end && (*e > u'\r' || (*e != u'\n' && *e != u'\r')))
+            ++e;
+        const char16_t* next = e + 1;
+        if (e < end && *e == u'\r' && next < end && *next == u'\n')
+            ++next;
+        const QStringView line = TrimView(view(p, e));
+        p = next;
 
         if (line.isEmpty() || line[0] == QLatin1Char(';'))
             continue;
         if (line[0] == QLatin1Char('[') && line.back() == QLatin1Char(']')) {
             const QStringView name = TrimView(line.mid(1, line.size() - 2));
-            SectionFor(name, folded(name));
-            current = m_c.sectionIndex.value(folded(name));
-            counts.resize(m_c.sections.size());
+            current = SectionIndex(name, FoldedKey(name));
+            counts.resize(m_sections.size());
             continue;
         }
         if (current < 0)
@@ -102,50 +142,33 @@ void TIniDocument::Parse(const QString& text) {
             lines.push_back(
                 Line{current, Entry{TrimView(line.left(eq)), TrimView(line.mid(eq + 1)), true}});
     }
-    for (size_t i = 0; i < m_c.sections.size(); ++i) {
-        m_c.sections[i].entries.reserve(size_t(counts[i]));
-        m_c.sections[i].index.reserve(counts[i]);
+    for (size_t i = 0; i < m_sections.size(); ++i) {
+        m_sections[i].entries.reserve(size_t(counts[i]));
+        m_sections[i].index.reserve(counts[i]);
     }
-    for (const Line& l : lines) {
-        Section& section = m_c.sections[size_t(l.section)];
-        if (l.entry.hasValue) {
-            const QStringView foldedKey = folded(l.entry.key);
-            if (!section.index.contains(foldedKey))
-                section.index.insert(foldedKey, int(section.entries.size()));
-        }
-        section.entries.push_back(l.entry);
-    }
+    for (const Line& l : lines)
+        m_sections[size_t(l.section)].entries.push_back(l.entry);
+    // Indexed last to first, so that of two entries with the same key the first wins.
+    for (Section& section : m_sections)
+        for (int k = int(section.entries.size()) - 1; k >= 0; --k)
+            if (const Entry& e = section.entries[size_t(k)]; e.hasValue)
+                section.index.insert(FoldedKey(e.key), k);
 }
-
-namespace {
-// Folds a name into a stack buffer for a lookup, without allocating.
-struct FoldedName {
-    QVarLengthArray<QChar, 64> buf;
-    explicit FoldedName(QStringView text) {
-        buf.resize(text.size());
-        for (qsizetype i = 0; i < text.size(); ++i) {
-            const char16_t c = text[i].unicode();
-            buf[i] = c < 0x80 ? QChar(c >= u'A' && c <= u'Z' ? char16_t(c + 32) : c)
-                              : QChar(c).toCaseFolded();
-        }
-    }
-    QStringView view() const { return QStringView(buf.constData(), buf.size()); }
-};
-} // namespace
 
 const TIniDocument::Section* TIniDocument::FindSection(QStringView name) const {
     const FoldedName f(name);
-    auto it = m_c.sectionIndex.constFind(f.view());
-    return it == m_c.sectionIndex.constEnd() ? nullptr : &m_c.sections[size_t(*it)];
+    auto it = m_sectionIndex.constFind(f.view());
+    return it == m_sectionIndex.constEnd() ? nullptr : &m_sections[size_t(*it)];
 }
 
-TIniDocument::Section& TIniDocument::SectionFor(QStringView name, QStringView folded) {
-    auto it = m_c.sectionIndex.constFind(folded);
-    if (it != m_c.sectionIndex.constEnd())
-        return m_c.sections[size_t(*it)];
-    m_c.sectionIndex.insert(folded, int(m_c.sections.size()));
-    m_c.sections.push_back(Section{name, {}, {}});
-    return m_c.sections.back();
+int TIniDocument::SectionIndex(QStringView name, QStringView folded) {
+    auto it = m_sectionIndex.constFind(folded);
+    if (it != m_sectionIndex.constEnd())
+        return *it;
+    const int index = int(m_sections.size());
+    m_sectionIndex.insert(folded, index);
+    m_sections.push_back(Section{name, {}, {}});
+    return index;
 }
 
 const TIniDocument::Entry* TIniDocument::FindEntry(const QString& section,
@@ -156,6 +179,27 @@ const TIniDocument::Entry* TIniDocument::FindEntry(const QString& section,
     const FoldedName f(key);
     auto it = s->index.constFind(f.view());
     return it == s->index.constEnd() ? nullptr : &s->entries[size_t(*it)];
+}
+
+int TIniDocument::SectionReader::EntryCount() const {
+    return m_s ? int(m_s->entries.size()) : 0;
+}
+
+bool TIniDocument::SectionReader::Find(QStringView key, QStringView& value) const {
+    if (!m_s)
+        return false;
+    const FoldedName f(key);
+    auto it = m_s->index.constFind(f.view());
+    if (it == m_s->index.constEnd())
+        return false;
+    value = m_s->entries[size_t(*it)].value;
+    return true;
+}
+
+TIniDocument::SectionReader TIniDocument::Reader(const QString& section) const {
+    SectionReader r;
+    r.m_s = FindSection(section);
+    return r;
 }
 
 bool TIniDocument::SectionExists(const QString& section) const {
@@ -242,37 +286,68 @@ bool TIniDocument::ReadBool(const QString& section, const QString& key, bool def
     return ReadInteger(section, key, def ? 1 : 0) != 0;
 }
 
-void TIniDocument::WriteString(const QString& section, const QString& key, const QString& value) {
+void TIniDocument::Refuse(QStringView section, QStringView key) {
+    QString text =
+        QStringLiteral("Un salto de línea no se puede guardar en \"%1\" (sección %2, clave %3)")
+            .arg(QFileInfo(m_fileName).fileName(), section, key);
+    text.replace(QLatin1Char('\r'), QStringLiteral("\\r"));
+    text.replace(QLatin1Char('\n'), QStringLiteral("\\n"));
+    if (!m_collectRefusals)
+        throw TavoriaError(text);
+    m_refusals << text;
+}
+
+void TIniDocument::WriteEntry(Section& s, QStringView sectionName, QStringView key,
+                              QStringView value) {
     // A line break would split the line: the rest of the value would become a line of
     // its own and everything after it could land in another section.
-    const auto breaksLine = [](const QString& t) {
-        return t.contains(QLatin1Char('\n')) || t.contains(QLatin1Char('\r'));
-    };
-    if (breaksLine(section) || breaksLine(key) || breaksLine(value)) {
-        QString text =
-            QStringLiteral("Un salto de línea no se puede guardar en \"%1\" (sección %2, clave %3)")
-                .arg(QFileInfo(m_fileName).fileName(), section, key);
-        text.replace(QLatin1Char('\r'), QStringLiteral("\\r"));
-        text.replace(QLatin1Char('\n'), QStringLiteral("\\n"));
-        if (!m_collectRefusals)
-            throw TavoriaError(text);
-        m_refusals << text;
+    if (BreaksLine(key) || BreaksLine(value)) {
+        Refuse(sectionName, key);
         return;
     }
-    const QString foldedSection = Fold(section);
-    auto sit = m_c.sectionIndex.constFind(QStringView(foldedSection));
-    Section& s = sit != m_c.sectionIndex.constEnd() ? m_c.sections[size_t(*sit)]
-                                                    : SectionFor(Own(section), Own(foldedSection));
-    const QString folded = Fold(key);
-    auto it = s.index.constFind(QStringView(folded));
+    const FoldedName folded(key);
+    auto it = s.index.constFind(folded.view());
     if (it != s.index.constEnd()) {
         Entry& e = s.entries[size_t(*it)];
-        if (e.value != QStringView(value))
+        if (e.value != value)
             e.value = Own(value);
         return;
     }
-    s.index.insert(Own(folded), int(s.entries.size()));
-    s.entries.push_back(Entry{Own(key), Own(value), true});
+    const QStringView ownKey = Own(key);
+    s.index.insert(folded.view().data() == key.data() ? ownKey : Own(folded.view()),
+                   int(s.entries.size()));
+    s.entries.push_back(Entry{ownKey, Own(value), true});
+}
+
+void TIniDocument::WriteString(const QString& section, const QString& key, const QString& value) {
+    if (BreaksLine(section)) {
+        Refuse(section, key);
+        return;
+    }
+    SectionWriter(*this, section).Write(key, value);
+}
+
+TIniDocument::SectionWriter::SectionWriter(TIniDocument& doc, const QString& section)
+    : m_doc(doc), m_name(section) {
+    if (BreaksLine(section))
+        return;
+    const FoldedName folded(section);
+    auto it = doc.m_sectionIndex.constFind(folded.view());
+    m_index = it != doc.m_sectionIndex.constEnd()
+                  ? *it
+                  : doc.SectionIndex(doc.Own(section), doc.Own(folded.view()));
+}
+
+void TIniDocument::SectionWriter::Write(QStringView key, QStringView value) {
+    if (m_index < 0) {
+        m_doc.Refuse(m_name, key);
+        return;
+    }
+    m_doc.WriteEntry(m_doc.m_sections[size_t(m_index)], m_name, key, value);
+}
+
+TIniDocument::SectionWriter TIniDocument::Writer(const QString& section) {
+    return SectionWriter(*this, section);
 }
 
 void TIniDocument::WriteInteger(const QString& section, const QString& key, int value) {
@@ -284,33 +359,37 @@ void TIniDocument::WriteBool(const QString& section, const QString& key, bool va
 }
 
 QByteArray TIniDocument::ToBytes() const {
-    QString text;
-    qsizetype estimate = 0;
-    for (const Section& s : m_c.sections) {
-        estimate += s.name.size() + 4;
-        for (const Entry& e : s.entries)
-            estimate += e.key.size() + e.value.size() + 3;
-        estimate += 2;
+    // UTF-8 straight into the output: at most three bytes for each UTF-16 unit.
+    qsizetype units = 0;
+    for (const Section& sec : m_sections) {
+        units += sec.name.size() + 4;
+        for (const Entry& e : sec.entries)
+            units += e.key.size() + e.value.size() + 3;
+        units += 2;
     }
-    text.reserve(estimate);
-    static const QString crlf = QStringLiteral("\r\n");
-    for (const Section& s : m_c.sections) {
-        text += QLatin1Char('[');
-        text += s.name;
-        text += QLatin1Char(']');
-        text += crlf;
-        for (const Entry& e : s.entries) {
-            text += e.key;
+    QStringEncoder encoder(QStringEncoder::Utf8);
+    QByteArray bytes(3 + encoder.requiredSpace(units), Qt::Uninitialized);
+    char* out = bytes.data();
+    auto raw = [&out](const char* text, int size) {
+        std::memcpy(out, text, size_t(size));
+        out += size;
+    };
+    raw("\xEF\xBB\xBF", 3);
+    for (const Section& sec : m_sections) {
+        raw("[", 1);
+        out = encoder.appendToBuffer(out, sec.name);
+        raw("]\r\n", 3);
+        for (const Entry& e : sec.entries) {
+            out = encoder.appendToBuffer(out, e.key);
             if (e.hasValue) {
-                text += QLatin1Char('=');
-                text += e.value;
+                raw("=", 1);
+                out = encoder.appendToBuffer(out, e.value);
             }
-            text += crlf;
+            raw("\r\n", 2);
         }
-        text += crlf;
+        raw("\r\n", 2);
     }
-    QByteArray bytes("\xEF\xBB\xBF");
-    bytes += text.toUtf8();
+    bytes.truncate(out - bytes.constData());
     return bytes;
 }
 

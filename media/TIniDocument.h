@@ -2,7 +2,7 @@
 #include <QHash>
 #include <QString>
 #include <QStringList>
-#include <deque>
+#include <memory>
 #include <vector>
 
 // An INI file held in memory. Read whole as UTF-8 (a byte-order mark is skipped,
@@ -11,6 +11,8 @@
 // Section and key names compare without regard to letter case; lookups are hashed.
 // Nothing reaches the file unless Update() is called.
 class TIniDocument {
+    struct Section;
+
 public:
     // Reads the file if it exists; a file that exists but cannot be read raises
     // TavoriaError. A missing file gives an empty document.
@@ -32,6 +34,37 @@ public:
     const QStringList& Refusals() const { return m_refusals; }
     void WriteInteger(const QString& section, const QString& key, int value);
     void WriteBool(const QString& section, const QString& key, bool value);
+
+    // Reads many keys of one section, which is looked up once. Valid while the
+    // document lives and is not written to.
+    class SectionReader {
+    public:
+        bool Exists() const { return m_s != nullptr; }
+        int EntryCount() const;
+        // The value of the first entry named key (any letter case); false when the
+        // section has no such key.
+        bool Find(QStringView key, QStringView& value) const;
+
+    private:
+        friend class TIniDocument;
+        const Section* m_s = nullptr;
+    };
+    SectionReader Reader(const QString& section) const;
+
+    // Writes many keys of one section, which is looked up (or added) once, by the
+    // rules of WriteString.
+    class SectionWriter {
+    public:
+        void Write(QStringView key, QStringView value);
+
+    private:
+        friend class TIniDocument;
+        SectionWriter(TIniDocument& doc, const QString& section);
+        TIniDocument& m_doc;
+        QString m_name;
+        int m_index = -1; // -1: the name holds a line break, every write is refused
+    };
+    SectionWriter Writer(const QString& section);
 
     bool SectionExists(const QString& section) const;
     bool ValueExists(const QString& section, const QString& key) const;
@@ -58,10 +91,10 @@ public:
     static bool ParseInteger(QStringView text, int& out);
 
 private:
-    // Keys and values are views into the file's text (or into strings the document
-    // owns once they are written), so a 70,000-key file is parsed without one
-    // allocation per entry. Names are matched through a case-folded copy of the text
-    // that has the same length, so the views of both line up.
+    // Keys and values are views into the file's text or into the document's own
+    // storage for what was written since, so a 70,000-key file is parsed and saved
+    // without an allocation per entry. Names are indexed by their case-folded form,
+    // which for lower-case ASCII names is the name itself.
     struct Entry {
         QStringView key;
         QStringView value;
@@ -74,22 +107,24 @@ private:
     };
 
     const Section* FindSection(QStringView name) const;
-    Section& SectionFor(QStringView name, QStringView folded);
+    int SectionIndex(QStringView name, QStringView folded);
     const Entry* FindEntry(const QString& section, const QString& key) const;
-    QStringView Own(const QString& text);
-
-    // The parsed content: the file's text, its folded copy and the strings written
-    // since, which the views point into.
-    struct Content {
-        QString text;
-        QString folded;
-        std::deque<QString> owned;
-        std::vector<Section> sections;
-        QHash<QStringView, int> sectionIndex;
-    };
+    void Refuse(QStringView section, QStringView key);
+    void WriteEntry(Section& s, QStringView sectionName, QStringView key, QStringView value);
+    // The case-folded form of a name: the name itself when folding changes nothing,
+    // otherwise a folded copy in the document's storage.
+    QStringView FoldedKey(QStringView name);
+    // Copies text into the document's storage; the view stays valid as long as the
+    // document (storage grows in blocks that never move).
+    QStringView Own(QStringView text);
 
     QString m_fileName;
-    Content m_c;
+    QString m_text; // the file's text
+    std::vector<std::unique_ptr<QChar[]>> m_blocks;
+    QChar* m_free = nullptr;
+    qsizetype m_freeLeft = 0;
+    std::vector<Section> m_sections;
+    QHash<QStringView, int> m_sectionIndex; // folded name -> section
     bool m_ownerOnly = false;
     bool m_collectRefusals = false;
     QStringList m_refusals;

@@ -3,11 +3,24 @@
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QPainter>
+#include <QSignalBlocker>
 #include <algorithm>
+#include <atomic>
 
 namespace {
 constexpr int ImageIndexRole = Qt::UserRole + 1;
+constexpr int RowIdRole = Qt::UserRole + 4;
+std::atomic<quint64> g_lastRowId{0};
+
+// A row as the lists make it: selectable, draggable, with its id. Set while the row
+// is detached, the id costs no change report.
+QTreeWidgetItem* NewRow() {
+    auto* item = new QTreeWidgetItem();
+    item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemIsDragEnabled);
+    item->setData(0, RowIdRole, ++g_lastRowId);
+    return item;
 }
+} // namespace
 
 TListView::TListView(QWidget* parent) : QTreeWidget(parent) {
     setRootIsDecorated(false);
@@ -36,8 +49,7 @@ QTreeWidgetItem* TListView::AddItem() {
 }
 
 QTreeWidgetItem* TListView::MakeRow(const QStringList& subItems, int image) const {
-    auto* item = new QTreeWidgetItem();
-    item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemIsDragEnabled);
+    QTreeWidgetItem* item = NewRow();
     for (int j = 0; j < subItems.size(); ++j)
         item->setText(j + 1, subItems[j]);
     if (!subItems.isEmpty())
@@ -54,8 +66,7 @@ void TListView::AppendRows(const QList<QTreeWidgetItem*>& rows) {
 }
 
 QTreeWidgetItem* TListView::InsertItem(int index) {
-    auto* item = new QTreeWidgetItem();
-    item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemIsDragEnabled);
+    QTreeWidgetItem* item = NewRow();
     const int before = topLevelItemCount();
     const int at = std::clamp(index, 0, before);
     insertTopLevelItem(at, item);
@@ -125,6 +136,27 @@ void TListView::SetSubItemImage(QTreeWidgetItem* item, int index) const {
         item->setText(1, item->text(1));
     item->setData(1, ImageIndexRole, index);
     item->setIcon(1, m_images && index >= 0 ? m_images->Icon(index) : QIcon());
+}
+
+quint64 TListView::RowId(QTreeWidgetItem* item) {
+    const QVariant v = item->data(0, RowIdRole);
+    if (v.isValid())
+        return v.toULongLong();
+    const quint64 id = ++g_lastRowId;
+    item->setData(0, RowIdRole, id);
+    return id;
+}
+
+void TListView::EditRows(const std::function<void()>& edit) {
+    QAbstractItemModel* m = model();
+    {
+        const QSignalBlocker quiet(m);
+        edit();
+    }
+    const int rows = topLevelItemCount();
+    const int columns = columnCount();
+    if (rows > 0 && columns > 0)
+        emit m->dataChanged(m->index(0, 0), m->index(rows - 1, columns - 1));
 }
 
 QList<int> TListView::SelectedRows() const {

@@ -66,6 +66,15 @@ public:
     static int SubItemImage(const QTreeWidgetItem* item);
     void SetSubItemImage(QTreeWidgetItem* item, int index) const;
 
+    // The row's id: unique in the process, given when the row is made (or on first
+    // use for a row made elsewhere) and kept while the row moves.
+    static quint64 RowId(QTreeWidgetItem* item);
+
+    // Runs edit, which changes the data of rows (texts, colours, roles) but adds,
+    // removes and moves none, and then reports the change once for every row: the
+    // view repaints once instead of once per changed cell.
+    void EditRows(const std::function<void()>& edit);
+
     // Background of a row, asked each time the row is drawn; an invalid colour
     // keeps the list's own background.
     std::function<QColor(int row)> RowColour;

@@ -5,6 +5,8 @@
 //
 //   ini_bench [path/to/tavoria]
 //   ini_bench --profile [small]  one desk load and save, for perf or callgrind
+//   ini_bench --write-config DIR  writes the large config.ini into DIR (to start the
+//                                 desk with it under a profiler)
 #include "media/MediaFunctions.h"
 #include "media/TIniDocument.h"
 
@@ -198,6 +200,11 @@ int main(int argc, char** argv) {
     const QByteArray small = MakeConfig(1000, 200, 50);
     std::printf("config.ini: %lld bytes (10,000 playlist rows, 2,000 effects, 500 captions)\n",
                 static_cast<long long>(big.size()));
+    if (argc > 2 && QByteArray(argv[1]) == "--write-config") {
+        WriteFile(QDir(QString::fromLocal8Bit(argv[2])).filePath(QStringLiteral("config.ini")),
+                  big);
+        return 0;
+    }
     if (argc > 1 && QByteArray(argv[1]) == "--profile") {
         // One desk load and save of the large file (of the small one with "small"),
         // for perf or callgrind.
