@@ -355,7 +355,7 @@ void LoadListTable(TListView* listView, const QString& fileName) {
 
 void LoadListTable(TListView* listView, const TIniDocument& ini) {
     const QString section = listView->objectName();
-    const TIniDocument::SectionReader table = ini.Reader(section);
+    TIniDocument::SectionReader table = ini.Reader(section);
     // A hand-edited table cannot make the desk build millions of empty rows: every
     // stored row has at least its "iconindex" key, and no list has more than a few
     // dozen columns.
@@ -369,6 +369,12 @@ void LoadListTable(TListView* listView, const TIniDocument& ini) {
     TableKey icon("iconindex"), cell("celda");
     QStringView value;
     for (int i = 0; i < y; ++i) {
+        // Asked in the order the table is written: the image, then the cells.
+        icon.Truncate(9);
+        icon.AppendNumber(i);
+        int image = -1;
+        if (table.Find(icon.View(), value) && !TIniDocument::ParseInteger(value, image))
+            image = -1;
         cells.clear();
         cell.Truncate(5);
         cell.AppendNumber(i);
@@ -378,11 +384,6 @@ void LoadListTable(TListView* listView, const TIniDocument& ini) {
             cell.AppendNumber(j);
             cells.push_back(table.Find(cell.View(), value) ? value.toString() : QString());
         }
-        icon.Truncate(9);
-        icon.AppendNumber(i);
-        int image = -1;
-        if (table.Find(icon.View(), value) && !TIniDocument::ParseInteger(value, image))
-            image = -1;
         rows.push_back(listView->MakeRow(cells, image));
     }
     listView->AppendRows(rows);

@@ -32,18 +32,41 @@ inline QChar FoldUnit(char16_t c) {
 
 // Folds a name for a lookup without allocating: a name in lower-case ASCII (the
 // desk's own keys) is used as it is, any other is folded into a stack buffer.
+// The first CR or LF in [p, end), or end. Four units are tested at a time for one
+// below 14 (a line break, a tab and a few other control characters), which text
+// hardly ever holds.
+const char16_t* FindLineBreak(const char16_t* p, const char16_t* end) {
+    constexpr quint64 ones = 0x0001000100010001ULL;
+    constexpr quint64 highs = 0x8000800080008000ULL;
+    while (end - p >= 4) {
+        quint64 w;
+        std::memcpy(&w, p, sizeof w);
+        if (((w - ones * 14) & ~w & highs) == 0) {
+            p += 4;
+            continue;
+        }
+        for (int k = 0; k < 4; ++k, ++p)
+            if (*p == u'\n' || *p == u'\r')
+                return p;
+    }
+    for (; p < end; ++p)
+        if (*p == u'\n' || *p == u'\r')
+            return p;
+    return end;
+}
+
+bool NeedsFolding(QStringView text) {
+    for (const QChar ch : text)
+        if (const char16_t c = ch.unicode(); c >= 0x80 || (c >= u'A' && c <= u'Z'))
+            return true;
+    return false;
+}
+
 struct FoldedName {
     QVarLengthArray<QChar, 64> buf;
     QStringView folded;
     explicit FoldedName(QStringView text) : folded(text) {
-        qsizetype i = 0;
-        while (i < text.size()) {
-            const char16_t c = text[i].unicode();
-            if (c >= 0x80 || (c >= u'A' && c <= u'Z'))
-                break;
-            ++i;
-        }
-        if (i == text.size())
+        if (!NeedsFolding(text))
             return;
         buf.resize(text.size());
         for (qsizetype k = 0; k < text.size(); ++k)
@@ -54,10 +77,8 @@ struct FoldedName {
 };
 
 bool BreaksLine(QStringView t) {
-    for (const QChar c : t)
-        if (c == QLatin1Char('\n') || c == QLatin1Char('\r'))
-            return true;
-    return false;
+    const char16_t* const end = t.utf16() + t.size();
+    return FindLineBreak(t.utf16(), end) != end;
 }
 
 } // namespace
@@ -86,9 +107,8 @@ QStringView TIniDocument::Own(QStringView text) {
 }
 
 QStringView TIniDocument::FoldedKey(QStringView name) {
-    const FoldedName f(name);
     // A name without upper-case or non-ASCII letters is its own folded form.
-    return f.view().data() == name.data() ? name : Own(f.view());
+    return NeedsFolding(name) ? Own(FoldedName(name).view()) : name;
 }
 
 void TIniDocument::Parse(const QString& text) {
@@ -100,7 +120,6 @@ void TIniDocument::Parse(const QString& text) {
     m_text = text;
     const char16_t* const begin = reinterpret_cast<const char16_t*>(m_text.constData());
     const char16_t* const end = begin + m_text.size();
-    auto view = [](const char16_t* b, const char16_t* e) { return QStringView(b, e - b); };
     // First pass: split and classify the lines; second pass: fill each section with
     // its entries and index, sized once.
     struct Line {
@@ -108,21 +127,20 @@ void TIniDocument::Parse(const QString& text) {
         Entry entry;
     };
     std::vector<Line> lines;
-    lines.reserve(size_t(QStringView(m_text).count(QLatin1Char('\n')) + 1));
+    lines.reserve(size_t(m_text.size() / 32 + 16));
     std::vector<int> counts;
     int current = -1;
     const char16_t* p = begin;
-    while (p <= end) {
-        // A line ends at CR LF, LF or CR; the scan looks closely only at the few
-        // units at or below CR.
-        const char16_t* e = p;
-        while (e < end && (*e > u'\r' || (*e != u'\n' && *e != u'\r')))
-            ++e;
-        const char16_t* next = e + 1;
-        if (e < end && *e == u'\r' && next < end && *next == u'\n')
-            ++next;
-        const QStringView line = TrimView(view(p, e));
-        p = next;
+    for (bool last = false; !last;) {
+        // A line ends at CR LF, LF or CR.
+        const char16_t* e = FindLineBreak(p, end);
+        const QStringView line = TrimView(QStringView(p, e - p));
+        last = e == end;
+        if (!last) {
+            p = e + 1;
+            if (*e == u'\r' && p < end && *p == u'\n')
+                ++p;
+        }
 
         if (line.isEmpty() || line[0] == QLatin1Char(';'))
             continue;
@@ -135,8 +153,11 @@ void TIniDocument::Parse(const QString& text) {
         if (current < 0)
             continue; // lines before the first section are dropped
         ++counts[size_t(current)];
-        const qsizetype eq = line.indexOf(QLatin1Char('='));
-        if (eq < 0)
+        // Keys are short: the "=" is found scanning from the start.
+        qsizetype eq = 0;
+        while (eq < line.size() && line[eq] != QLatin1Char('='))
+            ++eq;
+        if (eq == line.size())
             lines.push_back(Line{current, Entry{line, QStringView(), false}});
         else
             lines.push_back(
@@ -149,10 +170,15 @@ void TIniDocument::Parse(const QString& text) {
     for (const Line& l : lines)
         m_sections[size_t(l.section)].entries.push_back(l.entry);
     // Indexed last to first, so that of two entries with the same key the first wins.
-    for (Section& section : m_sections)
+    for (Section& section : m_sections) {
+        qsizetype withValue = 0;
         for (int k = int(section.entries.size()) - 1; k >= 0; --k)
-            if (const Entry& e = section.entries[size_t(k)]; e.hasValue)
+            if (const Entry& e = section.entries[size_t(k)]; e.hasValue) {
                 section.index.insert(FoldedKey(e.key), k);
+                ++withValue;
+            }
+        section.uniqueKeys = section.index.size() == withValue;
+    }
 }
 
 const TIniDocument::Section* TIniDocument::FindSection(QStringView name) const {
@@ -185,13 +211,19 @@ int TIniDocument::SectionReader::EntryCount() const {
     return m_s ? int(m_s->entries.size()) : 0;
 }
 
-bool TIniDocument::SectionReader::Find(QStringView key, QStringView& value) const {
+bool TIniDocument::SectionReader::Find(QStringView key, QStringView& value) {
     if (!m_s)
         return false;
+    if (const Entry* e = m_s->At(m_next, key)) {
+        ++m_next;
+        value = e->value;
+        return true;
+    }
     const FoldedName f(key);
     auto it = m_s->index.constFind(f.view());
     if (it == m_s->index.constEnd())
         return false;
+    m_next = size_t(*it) + 1;
     value = m_s->entries[size_t(*it)].value;
     return true;
 }
@@ -297,26 +329,32 @@ void TIniDocument::Refuse(QStringView section, QStringView key) {
     m_refusals << text;
 }
 
-void TIniDocument::WriteEntry(Section& s, QStringView sectionName, QStringView key,
-                              QStringView value) {
+size_t TIniDocument::WriteEntry(Section& s, QStringView sectionName, QStringView key,
+                                QStringView value, size_t hint) {
     // A line break would split the line: the rest of the value would become a line of
     // its own and everything after it could land in another section.
     if (BreaksLine(key) || BreaksLine(value)) {
         Refuse(sectionName, key);
-        return;
+        return hint;
     }
-    const FoldedName folded(key);
-    auto it = s.index.constFind(folded.view());
-    if (it != s.index.constEnd()) {
-        Entry& e = s.entries[size_t(*it)];
-        if (e.value != value)
-            e.value = Own(value);
-        return;
+    size_t at = hint;
+    if (!s.At(hint, key)) {
+        const FoldedName folded(key);
+        auto it = s.index.constFind(folded.view());
+        if (it == s.index.constEnd()) {
+            const QStringView ownKey = Own(key);
+            at = s.entries.size();
+            s.index.insert(folded.view().data() == key.data() ? ownKey : Own(folded.view()),
+                           int(at));
+            s.entries.push_back(Entry{ownKey, Own(value), true});
+            return at;
+        }
+        at = size_t(*it);
     }
-    const QStringView ownKey = Own(key);
-    s.index.insert(folded.view().data() == key.data() ? ownKey : Own(folded.view()),
-                   int(s.entries.size()));
-    s.entries.push_back(Entry{ownKey, Own(value), true});
+    Entry& e = s.entries[at];
+    if (e.value != value)
+        e.value = Own(value);
+    return at;
 }
 
 void TIniDocument::WriteString(const QString& section, const QString& key, const QString& value) {
@@ -343,7 +381,7 @@ void TIniDocument::SectionWriter::Write(QStringView key, QStringView value) {
         m_doc.Refuse(m_name, key);
         return;
     }
-    m_doc.WriteEntry(m_doc.m_sections[size_t(m_index)], m_name, key, value);
+    m_next = m_doc.WriteEntry(m_doc.m_sections[size_t(m_index)], m_name, key, value, m_next) + 1;
 }
 
 TIniDocument::SectionWriter TIniDocument::Writer(const QString& section) {

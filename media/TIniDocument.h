@@ -43,11 +43,13 @@ public:
         int EntryCount() const;
         // The value of the first entry named key (any letter case); false when the
         // section has no such key.
-        bool Find(QStringView key, QStringView& value) const;
+        // Keys asked in file order are found without hashing.
+        bool Find(QStringView key, QStringView& value);
 
     private:
         friend class TIniDocument;
         const Section* m_s = nullptr;
+        size_t m_next = 0; // the entry after the last one found
     };
     SectionReader Reader(const QString& section) const;
 
@@ -62,7 +64,8 @@ public:
         SectionWriter(TIniDocument& doc, const QString& section);
         TIniDocument& m_doc;
         QString m_name;
-        int m_index = -1; // -1: the name holds a line break, every write is refused
+        int m_index = -1;  // -1: the name holds a line break, every write is refused
+        size_t m_next = 0; // the entry after the last one written
     };
     SectionWriter Writer(const QString& section);
 
@@ -104,13 +107,25 @@ private:
         QStringView name;
         std::vector<Entry> entries;
         QHash<QStringView, int> index; // folded key -> first entry with that key
+        // No two entries share a key: an entry whose key is the one asked for is then
+        // the entry, found without hashing.
+        bool uniqueKeys = true;
+        // The entry at position at when its key is exactly key and the only one.
+        const Entry* At(size_t at, QStringView key) const {
+            return uniqueKeys && at < entries.size() && entries[at].hasValue &&
+                           entries[at].key == key
+                       ? &entries[at]
+                       : nullptr;
+        }
     };
 
     const Section* FindSection(QStringView name) const;
     int SectionIndex(QStringView name, QStringView folded);
     const Entry* FindEntry(const QString& section, const QString& key) const;
     void Refuse(QStringView section, QStringView key);
-    void WriteEntry(Section& s, QStringView sectionName, QStringView key, QStringView value);
+    // Writes the entry; returns its position. hint: the position where it is expected.
+    size_t WriteEntry(Section& s, QStringView sectionName, QStringView key, QStringView value,
+                      size_t hint);
     // The case-folded form of a name: the name itself when folding changes nothing,
     // otherwise a folded copy in the document's storage.
     QStringView FoldedKey(QStringView name);

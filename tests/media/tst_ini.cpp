@@ -32,6 +32,13 @@ private slots:
     void missingFileIsEmptyAndUnreadableFileRaises();
     void updateReplacesAtomicallyAndReportsFailure();
     void rereadSeesChangesMadeByOthers();
+    void sectionReaderFindsWhatReadStringFinds_data();
+    void sectionReaderFindsWhatReadStringFinds();
+    void sectionWriterUpdatesTheFirstEntry_data();
+    void sectionWriterUpdatesTheFirstEntry();
+    void lineBreaksRefusedWhereverTheyAre_data();
+    void lineBreaksRefusedWhereverTheyAre();
+    void manyWrittenValuesStayIntact();
 };
 
 void TstIni::readText_data() {
@@ -237,8 +244,8 @@ void TstIni::updateReplacesAtomicallyAndReportsFailure() {
 }
 
 void TstIni::rereadSeesChangesMadeByOthers() {
-    // Documents opened one after another on an unchanged file may share one parse;
-    // a file changed in between (same size, by another program) must be read anew.
+    // Each document reads the file when it is opened: a file changed in between (same
+    // size, by another program) is read anew.
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("config.ini"));
     WriteAll(path, "[A]\nk=1\n");
@@ -264,6 +271,148 @@ void TstIni::rereadSeesChangesMadeByOthers() {
     QVERIFY(QFile::remove(path));
     TIniDocument gone(path);
     QVERIFY(!gone.SectionExists(QStringLiteral("A")));
+}
+
+void TstIni::sectionReaderFindsWhatReadStringFinds_data() {
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QStringList>("keys"); // asked in this order
+    const QByteArray table("[T]\niconindex0=1\ncelda00=a\ncelda01=b\niconindex1=2\ncelda10=c\n"
+                           "totalY=2\n");
+    QTest::newRow("file order") << table << QStringList{"iconindex0", "celda00", "celda01",
+                                                        "iconindex1", "celda10", "totalY"};
+    QTest::newRow("reverse order") << table << QStringList{"totalY",  "celda10", "iconindex1",
+                                                           "celda01", "celda00", "iconindex0"};
+    QTest::newRow("absent keys between")
+        << table << QStringList{"iconindex0", "celda02", "celda00", "nothing", "celda01"};
+    QTest::newRow("other letter case")
+        << table << QStringList{"ICONINDEX0", "Celda00", "celda01", "TOTALY"};
+    // The entry after the last one found has the key asked for, but an earlier entry
+    // has it too: the earlier one is the value.
+    QTest::newRow("duplicate right after")
+        << QByteArray("[T]\nk1=a\nk2=b\nk1=dup\nk3=c\n") << QStringList{"k2", "k1", "k3", "k1"};
+    QTest::newRow("duplicate in other case")
+        << QByteArray("[T]\nK1=a\nk2=b\nk1=dup\n") << QStringList{"k2", "k1", "K1"};
+    QTest::newRow("entry without value at the cursor")
+        << QByteArray("[T]\na=1\nb\nb=2\n") << QStringList{"a", "b"};
+    QTest::newRow("non-ASCII names") << QByteArray("[T]\nÑandú=1\nñANDÚ=2\nÉ=3\n")
+                                     << QStringList{"ñandú", "NÑANDÚ", "é", "É", "ÑANDÚ"};
+}
+
+void TstIni::sectionReaderFindsWhatReadStringFinds() {
+    QFETCH(QByteArray, file);
+    QFETCH(QStringList, keys);
+    TIniDocument ini(QString{});
+    ini.Parse(QString::fromUtf8(file));
+    TIniDocument::SectionReader reader = ini.Reader(QStringLiteral("t"));
+    QVERIFY(reader.Exists());
+    const QString absent = QStringLiteral("<absent>");
+    for (const QString& key : keys) {
+        QStringView value;
+        const QString found = reader.Find(key, value) ? value.toString() : absent;
+        QCOMPARE(found, ini.ReadString(QStringLiteral("T"), key, absent));
+    }
+    QVERIFY(!ini.Reader(QStringLiteral("missing")).Exists());
+}
+
+void TstIni::sectionWriterUpdatesTheFirstEntry_data() {
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QString>("section");
+    QTest::addColumn<QStringList>("writes"); // key=value, in this order
+    QTest::addColumn<QByteArray>("expected");
+    QTest::newRow("in order, one new key")
+        << QByteArray("[T]\na=1\nb=2\nc=3\n") << QStringLiteral("t")
+        << QStringList{"a=x", "b=2", "c=z", "d=w"}
+        << QByteArray("[T]\r\na=x\r\nb=2\r\nc=z\r\nd=w\r\n\r\n");
+    QTest::newRow("out of order") << QByteArray("[T]\na=1\nb=2\nc=3\n") << QStringLiteral("t")
+                                  << QStringList{"c=z", "a=x", "new=n", "b=y"}
+                                  << QByteArray("[T]\r\na=x\r\nb=y\r\nc=z\r\nnew=n\r\n\r\n");
+    QTest::newRow("duplicate right after")
+        << QByteArray("[T]\nk1=a\nk2=b\nk1=dup\n") << QStringLiteral("t")
+        << QStringList{"k2=B", "k1=A"} << QByteArray("[T]\r\nk1=A\r\nk2=B\r\nk1=dup\r\n\r\n");
+    QTest::newRow("other letter case keeps the file's name")
+        << QByteArray("[T]\nRootFolder=/a\n") << QStringLiteral("t")
+        << QStringList{"rootfolder=/b", "ROOTFOLDER=/c"}
+        << QByteArray("[T]\r\nRootFolder=/c\r\n\r\n");
+    QTest::newRow("same key twice in a row")
+        << QByteArray("[T]\n") << QStringLiteral("t") << QStringList{"k=1", "k=2", "K=3"}
+        << QByteArray("[T]\r\nk=3\r\n\r\n");
+    QTest::newRow("new section") << QByteArray("[T]\na=1\n") << QStringLiteral("N")
+                                 << QStringList{"x=", "y=2"}
+                                 << QByteArray("[T]\r\na=1\r\n\r\n[N]\r\nx=\r\ny=2\r\n\r\n");
+}
+
+void TstIni::sectionWriterUpdatesTheFirstEntry() {
+    QFETCH(QByteArray, file);
+    QFETCH(QString, section);
+    QFETCH(QStringList, writes);
+    QFETCH(QByteArray, expected);
+    TIniDocument ini(QString{});
+    ini.Parse(QString::fromUtf8(file));
+    TIniDocument::SectionWriter writer = ini.Writer(section);
+    for (const QString& w : writes) {
+        const qsizetype eq = w.indexOf(QLatin1Char('='));
+        writer.Write(QStringView(w).left(eq), QStringView(w).mid(eq + 1));
+    }
+    QCOMPARE(ini.ToBytes(), QByteArray("\xEF\xBB\xBF") + expected);
+}
+
+void TstIni::lineBreaksRefusedWhereverTheyAre_data() {
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<bool>("refused");
+    const QString text = QStringLiteral("abcdefghij");
+    // Every position within a group of four units and beyond.
+    for (int at = 0; at < 9; ++at) {
+        QTest::addRow("LF at %d", at) << QString(text).insert(at, QLatin1Char('\n')) << true;
+        QTest::addRow("CR at %d", at) << QString(text).insert(at, QLatin1Char('\r')) << true;
+    }
+    QTest::newRow("tab, vertical tab and form feed") << QStringLiteral("a\tb\vc\fd") << false;
+    QTest::newRow("control characters beside the line ends")
+        << QStringLiteral("a\x0b\x0c\x0e\x1f\x01z") << false;
+    QTest::newRow("units above 0x8000") << QStringLiteral("語\uFFFF\u8000\u800Dx") << false;
+    QTest::newRow("LF after units above 0x8000") << QStringLiteral("\uFFFF\u8000\n") << true;
+}
+
+void TstIni::lineBreaksRefusedWhereverTheyAre() {
+    QFETCH(QString, value);
+    QFETCH(bool, refused);
+    TIniDocument ini(QString{});
+    ini.SetCollectRefusals(true);
+    ini.WriteString(QStringLiteral("A"), QStringLiteral("k"), value);
+    QCOMPARE(ini.Refusals().size(), refused ? 1 : 0);
+    // What was stored reads back the same from the written bytes.
+    TIniDocument back(QString{});
+    QByteArray bytes = ini.ToBytes();
+    bytes.remove(0, 3);
+    back.Parse(QString::fromUtf8(bytes));
+    QCOMPARE(back.ReadString(QStringLiteral("A"), QStringLiteral("k"), QStringLiteral("<none>")),
+             refused ? QStringLiteral("<none>") : value);
+}
+
+void TstIni::manyWrittenValuesStayIntact() {
+    // Written values outlive the storage block they started in: thousands of values,
+    // some larger than a block, all read back after the document grew.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("t.ini"));
+    WriteAll(path, "[A]\nk0=old\n");
+    auto value = [](int i) {
+        return i % 500 == 7 ? QString(70000 + i, QChar(u'a' + i % 26))
+                            : QStringLiteral("valor %1 ñ").arg(i).repeated(1 + i % 5);
+    };
+    {
+        TIniDocument ini(path);
+        TIniDocument::SectionWriter a = ini.Writer(QStringLiteral("A"));
+        for (int i = 0; i < 3000; ++i)
+            a.Write(QStringLiteral("k%1").arg(i), value(i));
+        for (int i = 0; i < 3000; ++i)
+            QCOMPARE(ini.ReadString(QStringLiteral("A"), QStringLiteral("k%1").arg(i), QString()),
+                     value(i));
+        ini.Update();
+    }
+    TIniDocument back(path);
+    QCOMPARE(back.EntryCount(QStringLiteral("A")), 3000);
+    for (int i = 0; i < 3000; ++i)
+        QCOMPARE(back.ReadString(QStringLiteral("A"), QStringLiteral("k%1").arg(i), QString()),
+                 value(i));
 }
 
 QTEST_GUILESS_MAIN(TstIni)

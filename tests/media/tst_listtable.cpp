@@ -46,6 +46,10 @@ private slots:
     void loadAppendsAndRunsInsertion();
     void absurdTotalsStayBounded();
     void lineBreakInCellNeverCorruptsTheFile();
+    void tablesInAnyKeyOrder_data();
+    void tablesInAnyKeyOrder();
+    void rowIdsStayWithTheirRows();
+    void editRowsReportsTheChangeOnce();
 };
 
 void TstListTable::playlistLayoutInOrder() {
@@ -184,6 +188,106 @@ void TstListTable::lineBreakInCellNeverCorruptsTheFile() {
     LoadListTable(back, ini);
     QCOMPARE(back->RowCount(), 1);
     QCOMPARE(TListView::SubItem(back->Row(0), 2), QStringLiteral("/m/a.mp4"));
+}
+
+void TstListTable::tablesInAnyKeyOrder_data() {
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QStringList>("rows"); // cells joined with "|"
+    QTest::addColumn<QList<int>>("images");
+    QTest::newRow("reverse order")
+        << QByteArray("[lstPlayList]\ntotalX=3\ntotalY=2\ncelda12=f\ncelda11=e\ncelda10=d\n"
+                      "iconindex1=4\ncelda02=c\ncelda01=b\ncelda00=a\niconindex0=3\n")
+        << QStringList{"a|b|c", "d|e|f"} << QList<int>{3, 4};
+    QTest::newRow("names in other letter case")
+        << QByteArray("[LSTPLAYLIST]\nTOTALY=1\nTotalX=2\nICONINDEX0=5\nCelda00=x\nCELDA01=y\n")
+        << QStringList{"x|y"} << QList<int>{5};
+    QTest::newRow("a repeated key: the first counts")
+        << QByteArray("[lstPlayList]\niconindex0=1\ncelda00=first\ncelda01=b\ncelda00=second\n"
+                      "iconindex0=9\ntotalY=1\ntotalX=2\n")
+        << QStringList{"first|b"} << QList<int>{1};
+}
+
+void TstListTable::tablesInAnyKeyOrder() {
+    QFETCH(QByteArray, file);
+    QFETCH(QStringList, rows);
+    QFETCH(QList<int>, images);
+    QTemporaryDir dir;
+    const QString ini = dir.filePath(QStringLiteral("config.ini"));
+    QFile f(ini);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(file);
+    f.close();
+    TListView* pl = MakeList("lstPlayList", 6, this);
+    LoadListTable(pl, ini);
+    QCOMPARE(pl->RowCount(), rows.size());
+    for (int i = 0; i < rows.size(); ++i) {
+        QCOMPARE(Row(pl, i).join(QLatin1Char('|')), rows[i]);
+        QCOMPARE(TListView::SubItemImage(pl->Row(i)), images[i]);
+    }
+    // Saved back with a changed cell, the table reads back as the list was (the list's
+    // own column count now gives every row its full set of cells).
+    pl->SetSubItem(pl->Row(0), 0, QStringLiteral("changed"));
+    SaveListTable(pl, ini);
+    TListView* back = MakeList("lstPlayList", 6, this);
+    LoadListTable(back, ini);
+    QCOMPARE(back->RowCount(), rows.size());
+    for (int i = 0; i < rows.size(); ++i) {
+        QCOMPARE(Row(back, i).mid(0, Row(pl, i).size()), Row(pl, i));
+        QCOMPARE(TListView::SubItemImage(back->Row(i)), images[i]);
+    }
+}
+
+void TstListTable::rowIdsStayWithTheirRows() {
+    QTemporaryDir dir;
+    const QString ini = dir.filePath(QStringLiteral("config.ini"));
+    TListView* pl = MakeList("lstPlayList", 6, this);
+    AddRow(pl, {"a"}, 0);
+    AddRow(pl, {"b"}, 0);
+    SaveListTable(pl, ini);
+    LoadListTable(pl, ini); // rows made detached and appended
+    pl->InsertItem(1);
+    QSet<quint64> ids;
+    for (int i = 0; i < pl->RowCount(); ++i)
+        ids.insert(TListView::RowId(pl->Row(i)));
+    QCOMPARE(ids.size(), pl->RowCount());
+    QVERIFY(!ids.contains(0));
+    // Moving a row moves its id; asking again gives the same id.
+    const quint64 first = TListView::RowId(pl->Row(0));
+    pl->MoveItem(0, 3);
+    QCOMPARE(TListView::RowId(pl->Row(3)), first);
+    QCOMPARE(TListView::RowId(pl->Row(3)), first);
+    // A row made elsewhere gets an id of its own on first use, and keeps it.
+    QTreeWidgetItem foreign;
+    const quint64 id = TListView::RowId(&foreign);
+    QVERIFY(!ids.contains(id));
+    QCOMPARE(TListView::RowId(&foreign), id);
+}
+
+void TstListTable::editRowsReportsTheChangeOnce() {
+    TListView* pl = MakeList("lstPlayList", 6, this);
+    for (int i = 0; i < 40; ++i)
+        AddRow(pl, {QStringLiteral("r%1").arg(i), "", "/x"}, 0);
+    QList<QPair<QModelIndex, QModelIndex>> reports;
+    connect(pl->model(), &QAbstractItemModel::dataChanged, this,
+            [&](const QModelIndex& a, const QModelIndex& b) {
+                reports.push_back({a, b});
+            });
+    pl->EditRows([&] {
+        for (int i = 0; i < pl->RowCount(); i += 2)
+            for (int c = 0; c < pl->columnCount(); ++c)
+                pl->Row(i)->setForeground(c, QBrush(Qt::red));
+    });
+    QCOMPARE(reports.size(), 1);
+    QCOMPARE(reports[0].first, pl->model()->index(0, 0));
+    QCOMPARE(reports[0].second, pl->model()->index(39, 5));
+    QCOMPARE(pl->model()->index(38, 4).data(Qt::ForegroundRole).value<QBrush>().color(),
+             QColor(Qt::red));
+    QVERIFY(!pl->model()->index(37, 4).data(Qt::ForegroundRole).isValid());
+    // Outside EditRows each change is reported as it happens.
+    reports.clear();
+    pl->Row(1)->setForeground(0, QBrush(Qt::blue));
+    QCOMPARE(reports.size(), 1);
+    QCOMPARE(reports[0].first.row(), 1);
 }
 
 QTEST_MAIN(TstListTable)
