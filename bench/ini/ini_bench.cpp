@@ -1,15 +1,20 @@
 // Loads and saves the list tables of a large config.ini as the desk does (one
 // document read, one written), side by side with the file-name form, QSettings and
 // plain file reads and writes of the same bytes; then times the desk's start with
-// that configuration against a start without one, and its memory.
+// that configuration against a start without one, and its memory; last, the time
+// the window's thread spends on GET /api/playlist with that playlist.
 //
 //   ini_bench [path/to/tavoria]
 //   ini_bench --profile [small]  one desk load and save, for perf or callgrind
+//   ini_bench --playlist          only the GET /api/playlist figures
 //   ini_bench --write-config DIR  writes the large config.ini into DIR (to start the
 //                                 desk with it under a profiler)
+#include "app/TfrmMain.h"
 #include "media/MediaFunctions.h"
 #include "media/TIniDocument.h"
+#include "remote/RemoteServer.h"
 
+#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -17,10 +22,14 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QSettings>
+#include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QThread>
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <functional>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -198,6 +207,127 @@ Start StartOf(const QString& program, const QString& workDir, int runs) {
     return {t.empty() ? -1 : Median(t), rss.empty() ? -1 : Median(rss)};
 }
 
+// GET /api/playlist against the desk started with the large configuration. A client
+// thread asks; the window's thread turns its event loop, and the time it spends in
+// turns that handled events is its cost. With edit, a row changes before each
+// request, so every answer is built anew.
+struct PlaylistCost {
+    double windowMsPerRequest = -1, slowestAnswerMs = -1;
+    double windowIdleMs = 0; // of that, what the idle window spends in as long
+    int answered = 0;
+};
+double BusyMs(const std::function<bool()>& turn, const std::atomic<bool>& done) {
+    double busy = 0;
+    while (!done) {
+        QElapsedTimer t;
+        t.start();
+        if (turn())
+            busy += t.nsecsElapsed() / 1e6;
+        else
+            QThread::yieldCurrentThread();
+    }
+    return busy;
+}
+
+PlaylistCost PlaylistRequests(TfrmMain& w, quint16 port, int requests, bool edit) {
+    std::atomic<bool> done{false}, editWanted{false};
+    std::atomic<int> answered{0};
+    std::vector<double> answers;
+    std::thread client([&] {
+        for (int i = 0; i < requests; ++i) {
+            if (edit) {
+                editWanted = true;
+                while (editWanted)
+                    QThread::yieldCurrentThread();
+            }
+            QElapsedTimer t;
+            t.start();
+            QTcpSocket s;
+            s.connectToHost(QHostAddress::LocalHost, port);
+            if (!s.waitForConnected(5000))
+                continue;
+            s.write("GET /api/playlist HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+            QByteArray reply;
+            while (s.state() == QAbstractSocket::ConnectedState && s.waitForReadyRead(10000))
+                reply += s.readAll();
+            reply += s.readAll();
+            answers.push_back(t.nsecsElapsed() / 1e6);
+            answered += reply.startsWith("HTTP/1.1 200") && reply.contains("\"rows\"");
+        }
+        done = true;
+    });
+    int edits = 0;
+    QAbstractEventDispatcher* events = QAbstractEventDispatcher::instance();
+    QElapsedTimer run;
+    run.start();
+    const double busy = BusyMs(
+        [&] {
+            bool worked = false;
+            if (editWanted) {
+                QTreeWidgetItem* row = w.lstPlayList->Row(0);
+                w.lstPlayList->SetSubItem(row, 3, QString::number(++edits));
+                editWanted = false;
+                worked = true;
+            }
+            return events->processEvents(QEventLoop::AllEvents) || worked;
+        },
+        done);
+    const qint64 runMs = run.elapsed();
+    client.join();
+    // The idle window as long: its timers and paints, which are not the requests'.
+    std::atomic<bool> idleDone{false};
+    std::thread idleTimer([&] {
+        QThread::msleep(runMs);
+        idleDone = true;
+    });
+    const double idle =
+        BusyMs([&] { return events->processEvents(QEventLoop::AllEvents); }, idleDone);
+    idleTimer.join();
+    PlaylistCost cost;
+    cost.answered = answered;
+    cost.windowIdleMs = idle / std::max(1, requests);
+    cost.windowMsPerRequest = busy / std::max(1, requests);
+    cost.slowestAnswerMs = answers.empty() ? -1 : *std::max_element(answers.begin(), answers.end());
+    return cost;
+}
+
+void PlaylistFigures(const QByteArray& config) {
+    QTemporaryDir work;
+    WriteFile(work.filePath(QStringLiteral("config.ini")), config);
+    const QString old = QDir::currentPath();
+    QDir::setCurrent(work.path());
+    {
+        TfrmMain w;
+        w.show();
+        QElapsedTimer settle;
+        settle.start();
+        while (settle.elapsed() < 1500)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        RemoteServerConfig remote;
+        remote.port = 0;
+        remote.readsPerSecond = 0;
+        QString error;
+        if (!w.StartRemoteServer(remote, &error)) {
+            std::printf("GET /api/playlist: the remote control did not start (%s)\n",
+                        qPrintable(error));
+        } else {
+            const quint16 port = w.Remote()->Port();
+            const PlaylistCost built = PlaylistRequests(w, port, 5, true);
+            PlaylistRequests(w, port, 1, false); // the answer built after the last edit
+            const PlaylistCost cached = PlaylistRequests(w, port, 50, false);
+            std::printf("GET /api/playlist, %d rows: the window's thread %.2f ms a request "
+                        "answered from what was built (target <= 2; idle window as long: "
+                        "%.2f ms; slowest answer %.1f ms, %d/50 answered)\n"
+                        "  %.1f ms when a row changed before it (idle window as long: %.1f ms; "
+                        "%d/5 answered)\n",
+                        w.lstPlayList->RowCount(), cached.windowMsPerRequest, cached.windowIdleMs,
+                        cached.slowestAnswerMs, cached.answered, built.windowMsPerRequest,
+                        built.windowIdleMs, built.answered);
+        }
+    }
+    QDir::setCurrent(old);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -213,6 +343,10 @@ int main(int argc, char** argv) {
     if (argc > 2 && QByteArray(argv[1]) == "--write-config") {
         WriteFile(QDir(QString::fromLocal8Bit(argv[2])).filePath(QStringLiteral("config.ini")),
                   big);
+        return 0;
+    }
+    if (argc > 1 && QByteArray(argv[1]) == "--playlist") {
+        PlaylistFigures(big);
         return 0;
     }
     if (argc > 1 && QByteArray(argv[1]) == "--profile") {
@@ -245,6 +379,7 @@ int main(int argc, char** argv) {
                  : QCoreApplication::applicationDirPath() + QStringLiteral("/../../tavoria");
     if (!QFile::exists(program)) {
         std::printf("start-up: %s not found, skipped\n", qPrintable(program));
+        PlaylistFigures(big);
         return 0;
     }
     QTemporaryDir empty, full;
@@ -258,5 +393,6 @@ int main(int argc, char** argv) {
     std::printf("resident memory when shown: empty %.1f MB, large config %.1f MB -> +%.1f MB "
                 "(target <= 40)\n",
                 emptyStart.rssMb, fullStart.rssMb, fullStart.rssMb - emptyStart.rssMb);
+    PlaylistFigures(big);
     return 0;
 }
