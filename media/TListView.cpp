@@ -49,11 +49,16 @@ QTreeWidgetItem* TListView::AddItem() {
 }
 
 QTreeWidgetItem* TListView::MakeRow(const QStringList& subItems, int image) const {
-    QTreeWidgetItem* item = NewRow();
-    for (int j = 0; j < subItems.size(); ++j)
-        item->setText(j + 1, subItems[j]);
-    if (!subItems.isEmpty())
-        SetSubItemImage(item, image);
+    auto* item = new QTreeWidgetItem();
+    // The last cell first: the item sizes its columns once.
+    for (qsizetype j = subItems.size() - 1; j >= 0; --j)
+        item->setText(int(j) + 1, subItems[j]);
+    if (!subItems.isEmpty()) {
+        item->setData(1, ImageIndexRole, image);
+        item->setIcon(1, m_images && image >= 0 ? m_images->Icon(image) : QIcon());
+    }
+    item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemIsDragEnabled);
+    item->setData(0, RowIdRole, ++g_lastRowId);
     return item;
 }
 
