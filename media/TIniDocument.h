@@ -42,8 +42,7 @@ public:
         bool Exists() const { return m_s != nullptr; }
         int EntryCount() const;
         // The value of the first entry named key (any letter case); false when the
-        // section has no such key.
-        // Keys asked in file order are found without hashing.
+        // section has no such key. Keys asked in file order are found without hashing.
         bool Find(QStringView key, QStringView& value);
 
     private:
@@ -54,7 +53,8 @@ public:
     SectionReader Reader(const QString& section) const;
 
     // Writes many keys of one section, which is looked up (or added) once, by the
-    // rules of WriteString.
+    // rules of WriteString. Valid while the document lives; keys written in file
+    // order are found without hashing.
     class SectionWriter {
     public:
         void Write(QStringView key, QStringView value);
