@@ -1,5 +1,7 @@
 #pragma once
+#include "app/CaptionLogic.h"
 #include "app/ClockBeat.h"
+#include "app/Countdown.h"
 #include "app/ErrorReporter.h"
 #include "app/PlaylistCursor.h"
 #include "app/RepeatedFailure.h"
@@ -161,9 +163,14 @@ public:
     void QuitarSubttulo1Click();
     void splResetLowerClick();
 
+    // What the caption editor's button does now (its caption shows it).
+    const CaptionEditorMode& CaptionEditor() const { return m_captionEditor; }
+
     // Clock, countdown and marquee.
     void tmrRegresivoTimer();
     void btnPlayConteoClick();
+    // Whether the countdown runs (its button's caption shows it).
+    const CountdownSwitch& Countdown() const { return m_countdown; }
     void btnSendMarquesinaClick();
     // The beat behind tmrHora and tmrRegresivo (its clock is replaceable in tests).
     TClockBeat* ClockBeatSource() const { return m_beat; }
@@ -183,6 +190,8 @@ public:
     void vlcPlayerMediaPlayerEncounteredError();
     void vlcPlayerMediaPlayerTimeChanged(qint64 time);
     void vlcPlayerMediaPlayerLengthChanged(qint64 length);
+    // When the current media ends, as "Termina a las" shows it; null before any.
+    QTime MediaEndTime() const { return m_mediaEndTime; }
     // The player has just been created: it takes the level the sliders show.
     void vlcPlayerCreated();
     void tmrVumeterTimer();
@@ -445,5 +454,9 @@ private:
     TClockBeat* m_beat = nullptr;
     TRepeatedFailure m_clockFailure;
     TRepeatedFailure m_countdownFailure;
+    CaptionEditorMode m_captionEditor;
+    CountdownSwitch m_countdown;
+    // When the current media ends, as "Termina a las" shows it; null before any.
+    QTime m_mediaEndTime;
     bool m_soundCardFailed = false; // told once the window is on screen
 };

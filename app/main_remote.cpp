@@ -270,8 +270,7 @@ QJsonObject TRemoteLink::State() {
     const int rows = w->lstPlayList->RowCount();
     const qint64 position = w->ProgBar->value();
     const qint64 length = lengthMs > 0 ? lengthMs : 0;
-    QString endTime = w->lblEndTime->text();
-    endTime.remove(QStringLiteral("Termina a las: "));
+    const QTime endTime = w->MediaEndTime();
     QJsonObject effect{{QStringLiteral("playing"), false}};
     const HSTREAM cue = w->Cue()->CueStream();
     if (cue != 0 && BASS_ChannelIsActive(cue) == BASS_ACTIVE_PLAYING) {
@@ -292,7 +291,8 @@ QJsonObject TRemoteLink::State() {
         {QStringLiteral("remaining_ms"), std::max<qint64>(0, length - position)},
         {QStringLiteral("remaining"), w->lblRestante->text()},
         {QStringLiteral("length"), w->lblDuracion->text()},
-        {QStringLiteral("end_time"), endTime},
+        {QStringLiteral("end_time"),
+         endTime.isValid() ? endTime.toString(QStringLiteral("HH:mm:ss")) : QString()},
         {QStringLiteral("repeat"), w->cmdRepeat->isChecked()},
         {QStringLiteral("stopAfter"), w->cmdStopOnPlay->isChecked()},
         {QStringLiteral("countdown"),
@@ -394,7 +394,7 @@ void TRemoteLink::ClearCaption() {
 bool TRemoteLink::AddCaption(const QString& speaker, const QString& talk, const QString& details) {
     // The editor adds the row, as when the operator types it and presses "Add".
     // While the operator edits a row the button replaces that row instead: refused.
-    if (w->cmdAdd->text() != QStringLiteral("Add"))
+    if (w->CaptionEditor().Editing())
         throw RemoteError(409, QStringLiteral("Se está editando un subtítulo en la mesa; termine "
                                               "la edición primero"));
     // What the operator had typed in the editor comes back afterwards.
@@ -420,7 +420,7 @@ bool TRemoteLink::AddCaption(const QString& speaker, const QString& talk, const 
 }
 
 bool TRemoteLink::CountdownRunning() const {
-    return w->btnPlayConteo->text() == QStringLiteral("Detener");
+    return w->Countdown().Running();
 }
 
 void TRemoteLink::StartCountdown(std::optional<QTime> time) {

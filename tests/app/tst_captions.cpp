@@ -293,6 +293,7 @@ void TstCaptions::editorModes() {
     QCOMPARE(m_w->txtPonencia->text(), QStringLiteral("Tema 2"));
     QCOMPARE(m_w->txtDetalles->text(), QStringLiteral("d2"));
     QCOMPARE(m_w->cmdAdd->text(), QStringLiteral("Edit"));
+    QVERIFY(m_w->CaptionEditor().Editing());
     QVERIFY(!list->isEnabled());
     // Nothing changes the list meanwhile, whoever asks.
     m_w->sbmTitDelete->trigger();
@@ -314,6 +315,7 @@ void TstCaptions::editorModes() {
     QCOMPARE(Row(list, 1),
              (QStringList{QStringLiteral("Do"), QStringLiteral("Tema 2"), QString()}));
     QCOMPARE(m_w->cmdAdd->text(), QStringLiteral("Add"));
+    QVERIFY(!m_w->CaptionEditor().Editing());
     QVERIFY(list->isEnabled());
     QVERIFY(m_w->txtPonente->text().isEmpty() && m_w->txtPonencia->text().isEmpty());
 
