@@ -1,6 +1,7 @@
 // The clock, the countdown and the marquee in the real window: what each file
 // holds, byte for byte, and when it changes.
 #include "app/TfrmMain.h"
+#include "tests/DeskTestSupport.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -70,8 +71,7 @@ private:
 };
 
 void TstClock::init() {
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(QDir::setCurrent(m_dir->path()));
+    QVERIFY(desktest::EnterNewWorkFolder(m_dir));
     m_out = m_dir->filePath(QStringLiteral("out"));
     QVERIFY(QDir().mkpath(m_out));
     WriteAll(QStringLiteral("config.ini"), "[CONFIG]\nOutTextos=" + m_out.toUtf8() + "\n");
@@ -87,9 +87,7 @@ void TstClock::Start() {
 }
 
 void TstClock::cleanup() {
-    m_w.reset();
-    QDir::setCurrent(QDir::tempPath());
-    m_dir.reset();
+    desktest::CloseDesk(m_w, m_dir);
 }
 
 void TstClock::clockFileHoldsTheTime() {

@@ -9,6 +9,7 @@
 #include "remote/Mpris.h"
 #include "remote/RemoteServer.h"
 #include "remote/RemoteSettings.h"
+#include "tests/DeskTestSupport.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -27,12 +28,7 @@
 
 namespace {
 
-void AddRow(TfrmMain* w, const QString& path) {
-    QTreeWidgetItem* row = w->lstPlayList->AddItem();
-    for (const QString& s : {QFileInfo(path).fileName(), QStringLiteral("00:00:00"), path,
-                             QStringLiteral("0"), QString()})
-        w->lstPlayList->AddSubItem(row, s);
-}
+using desktest::AddRow;
 
 void AddCaptionRow(TfrmMain* w, const QString& speaker, const QString& talk,
                    const QString& details) {
@@ -112,19 +108,13 @@ void TstRemote::cleanupTestCase() {
 }
 
 void TstRemote::init() {
-    m_work = std::make_unique<QTemporaryDir>();
-    QVERIFY(QDir::setCurrent(m_work->path()));
-    m_w = std::make_unique<TfrmMain>();
-    m_w->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_w.get()));
-    m_w->txtCurrentSong->setText(m_work->path());
+    QVERIFY(desktest::EnterNewWorkFolder(m_work));
+    QVERIFY(desktest::OpenDesk(m_w, m_work->path()));
     m_w->Errors().ResetForTests();
 }
 
 void TstRemote::cleanup() {
-    m_w.reset();
-    QDir::setCurrent(QDir::tempPath());
-    m_work.reset();
+    desktest::CloseDesk(m_w, m_work);
 }
 
 quint16 TstRemote::Start(RemoteServerConfig config) {
