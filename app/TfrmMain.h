@@ -1,10 +1,10 @@
 #pragma once
 #include "app/CaptionLogic.h"
-#include "app/ClockBeat.h"
 #include "app/Countdown.h"
 #include "app/ErrorReporter.h"
 #include "app/PlaylistCursor.h"
 #include "app/RepeatedFailure.h"
+#include "app/SecondTimer.h"
 #include "app/Widgets.h"
 #include "media/TListView.h"
 
@@ -172,8 +172,8 @@ public:
     // Whether the countdown runs (its button's caption shows it).
     const CountdownSwitch& Countdown() const { return m_countdown; }
     void btnSendMarquesinaClick();
-    // The beat behind tmrHora and tmrRegresivo (its clock is replaceable in tests).
-    TClockBeat* ClockBeatSource() const { return m_beat; }
+    // The driver of tmrHora and tmrRegresivo (its clock is replaceable in tests).
+    TSecondTimerDriver* SecondTimerDriver() const { return m_secondTimerDriver; }
 
     // Transport.
     void cmdPlayPauseClick();
@@ -451,7 +451,7 @@ private:
     QTimer* m_checkTimer = nullptr;
     bool m_exiting = false;
     QStringList m_startUpErrors;
-    TClockBeat* m_beat = nullptr;
+    TSecondTimerDriver* m_secondTimerDriver = nullptr;
     TRepeatedFailure m_clockFailure;
     TRepeatedFailure m_countdownFailure;
     CaptionEditorMode m_captionEditor;

@@ -32,7 +32,7 @@ void TfrmMain::WireClock() {
 
 void TfrmMain::tmrHoraTimer() {
     // One reading of the clock for the label and the file, so they never differ.
-    const QString now = ClockText(m_beat->Now());
+    const QString now = ClockText(m_secondTimerDriver->Now());
     lblHora->setText(now);
     m_clockFailure.Run([&] {
         WriteTextFile(now, OutputPath(txtCurrentSong->text(), QStringLiteral("hora.txt")),

@@ -81,7 +81,7 @@ void TstClock::Start() {
     m_w = std::make_unique<TfrmMain>();
     // A clock of the test's own that stands still: the ticks are the test's.
     m_now = At(9, 5, 3, 250);
-    m_w->ClockBeatSource()->SetClock([this] { return m_now; });
+    m_w->SecondTimerDriver()->SetClock([this] { return m_now; });
     m_w->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_w.get()));
 }
@@ -114,7 +114,7 @@ void TstClock::clockAndCountdownShareTheBeat() {
     // The real clock and the real timers: both files change in the same beat, the
     // clock first, each beat in a new second, and the clock file holds the second
     // it was written in.
-    TClockBeat* beat = m_w->ClockBeatSource();
+    TSecondTimerDriver* beat = m_w->SecondTimerDriver();
     beat->SetClock([] { return QDateTime::currentMSecsSinceEpoch(); });
     struct Seen {
         char file;
@@ -140,7 +140,7 @@ void TstClock::clockAndCountdownShareTheBeat() {
     for (int i = 0; i < seen.size(); ++i) {
         const Seen& s = seen[i];
         if (s.file == 'h') {
-            const qint64 second = ClockBeat::SecondOf(s.at);
+            const qint64 second = SecondSchedule::SecondOf(s.at);
             QVERIFY2(second > lastSecond, "a second was written twice");
             lastSecond = second;
             QCOMPARE(s.content, ClockText(s.at).toLatin1());
@@ -149,7 +149,7 @@ void TstClock::clockAndCountdownShareTheBeat() {
         // The countdown comes right after the clock, in the same beat.
         QVERIFY(i > 0);
         QCOMPARE(seen[i - 1].file, 'h');
-        QCOMPARE(ClockBeat::SecondOf(s.at), ClockBeat::SecondOf(seen[i - 1].at));
+        QCOMPARE(SecondSchedule::SecondOf(s.at), SecondSchedule::SecondOf(seen[i - 1].at));
         ++countdownTicks;
         const QByteArray expected =
             QTime(0, 5, 0).addSecs(-countdownTicks).toString(QStringLiteral("mm:ss")).toLatin1();
