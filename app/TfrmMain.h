@@ -4,6 +4,7 @@
 #include "app/ErrorReporter.h"
 #include "app/PlaylistCursor.h"
 #include "app/RepeatedFailure.h"
+#include "app/SaveThrottle.h"
 #include "app/SecondTimer.h"
 #include "app/Widgets.h"
 #include "media/TListView.h"
@@ -458,5 +459,8 @@ private:
     CountdownSwitch m_countdown;
     // When the current media ends, as "Termina a las" shows it; null before any.
     QTime m_mediaEndTime;
+    // config.ini after a marquee send: at most one write a second however often the
+    // marquee is sent (a remote client may send it ten times a second).
+    SaveThrottle* m_marqueeSave = nullptr;
     bool m_soundCardFailed = false; // told once the window is on screen
 };
