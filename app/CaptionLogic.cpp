@@ -6,6 +6,10 @@
 #include <algorithm>
 #include <cmath>
 
+QString CaptionEditorMode::ButtonText() const {
+    return m_editing ? QStringLiteral("Edit") : QStringLiteral("Add");
+}
+
 bool CaptionTextLongEnough(const QString& text) {
     QTextBoundaryFinder graphemes(QTextBoundaryFinder::Grapheme, text);
     int count = 0;

@@ -4,6 +4,20 @@
 
 // The caption list's rules, kept apart from the window so that tests reach them.
 
+// What the editor's button does now: add a new row, or replace the row being
+// edited. The button's caption shows it; the remote control asks it too.
+class CaptionEditorMode {
+public:
+    bool Editing() const { return m_editing; }
+    void StartEditing() { m_editing = true; }
+    void FinishEditing() { m_editing = false; }
+    // "Edit" while a row is being edited, "Add" otherwise.
+    QString ButtonText() const;
+
+private:
+    bool m_editing = false;
+};
+
 // The editor accepts a speaker or a talk title of at least two characters, counted
 // as the operator sees them (an emoji or a letter with a combining accent is one).
 bool CaptionTextLongEnough(const QString& text);

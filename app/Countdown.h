@@ -18,3 +18,18 @@ struct CountdownStep {
     bool finished = false;
 };
 CountdownStep CountdownTick(const QTime& picker);
+
+// Whether the countdown runs. Its button's caption shows it; the remote control
+// asks it too.
+class CountdownSwitch {
+public:
+    bool Running() const { return m_running; }
+    // Starts a run when the picker allows it (CountdownCanStart); whether it runs.
+    bool Start(const QTime& picker);
+    void Stop() { m_running = false; }
+    // "Detener" while running, "Iniciar" otherwise.
+    QString ButtonText() const;
+
+private:
+    bool m_running = false;
+};

@@ -8,19 +8,19 @@ CuePlayer::CuePlayer(QObject* parent) : QObject(parent) {}
 CuePlayer::~CuePlayer() {
     // Once the stream is freed its end callback can no longer run, so none
     // reaches a destroyed player.
-    BASS_StreamFree(cueStream_.exchange(0));
+    BASS_StreamFree(m_cueStream.exchange(0));
 }
 
 HSTREAM CuePlayer::PlayCue(const QString& path, int device, int volumePosition) {
-    BASS_StreamFree(cueStream_.load());
+    BASS_StreamFree(m_cueStream.load());
     const QByteArray file = path.toUtf8();
     const HSTREAM stream =
         BASS_StreamCreateFile(0, file.constData(), 0, 0, BASS_UNICODE | BASS_STREAM_AUTOFREE);
-    cueStream_ = stream;
+    m_cueStream = stream;
     SetPosition(0);
     const int maximum = int(std::uint32_t(BASS_ChannelGetLength(stream, BASS_POS_BYTE)));
-    if (maximum >= 0 && maximum != maximum_) {
-        maximum_ = maximum;
+    if (maximum >= 0 && maximum != m_maximum) {
+        m_maximum = maximum;
         emit ProgressMaximumChanged(maximum);
     }
     BASS_ChannelSetDevice(stream, DWORD(device));
@@ -34,23 +34,23 @@ HSTREAM CuePlayer::PlayCue(const QString& path, int device, int volumePosition) 
 }
 
 void CuePlayer::Stop() {
-    BASS_StreamFree(cueStream_.load());
+    BASS_StreamFree(m_cueStream.load());
     SetPosition(0);
 }
 
 void CuePlayer::SetVolume(int position) {
-    volumePosition_ = position;
-    BASS_ChannelSetAttribute(cueStream_.load(), BASS_ATTRIB_VOL, Level(position));
+    m_volumePosition = position;
+    BASS_ChannelSetAttribute(m_cueStream.load(), BASS_ATTRIB_VOL, Level(position));
 }
 
 void CuePlayer::MoveTo(int device) {
-    cueDevice_ = device;
+    m_cueDevice = device;
     BASS_Init(device, 44100, 0, nullptr, nullptr);
-    BASS_ChannelSetDevice(cueStream_.load(), DWORD(device));
+    BASS_ChannelSetDevice(m_cueStream.load(), DWORD(device));
 }
 
 std::optional<int> CuePlayer::PollProgress() {
-    const HSTREAM stream = cueStream_.load();
+    const HSTREAM stream = m_cueStream.load();
     if (BASS_ChannelIsActive(stream) != BASS_ACTIVE_PLAYING)
         return std::nullopt;
     const QWORD bytes = BASS_ChannelGetPosition(stream, BASS_POS_BYTE);
@@ -62,9 +62,9 @@ std::optional<int> CuePlayer::PollProgress() {
 }
 
 void CuePlayer::SetPosition(int position) {
-    if (position == position_)
+    if (position == m_position)
         return;
-    position_ = position;
+    m_position = position;
     emit ProgressPositionChanged(position);
 }
 

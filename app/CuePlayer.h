@@ -33,10 +33,10 @@ public:
     // otherwise nothing changes and nullopt is returned.
     std::optional<int> PollProgress();
 
-    HSTREAM CueStream() const { return cueStream_.load(); }
-    int CueDevice() const { return cueDevice_; }
-    int ProgressMaximum() const { return maximum_; }
-    int ProgressPosition() const { return position_; }
+    HSTREAM CueStream() const { return m_cueStream.load(); }
+    int CueDevice() const { return m_cueDevice; }
+    int ProgressMaximum() const { return m_maximum; }
+    int ProgressPosition() const { return m_position; }
 
 signals:
     // The progress display's maximum (low 32 bits of the length in bytes).
@@ -51,9 +51,9 @@ private:
     static void CueEndSync(HSYNC handle, DWORD channel, DWORD data, void* user);
     void SetPosition(int position);
 
-    std::atomic<HSTREAM> cueStream_{0};
-    int cueDevice_ = 0;
-    int volumePosition_ = 1;
-    int maximum_ = 0;
-    int position_ = 0;
+    std::atomic<HSTREAM> m_cueStream{0};
+    int m_cueDevice = 0;
+    int m_volumePosition = 1;
+    int m_maximum = 0;
+    int m_position = 0;
 };

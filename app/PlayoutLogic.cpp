@@ -52,10 +52,17 @@ EndOfMediaPlan PlanEndOfMedia(bool mediaPlayed, bool announceBetween, bool repea
     return plan;
 }
 
-QString EndTimeText(qint64 lengthMs, const QTime& now) {
+QTime EndTimeOf(qint64 lengthMs, const QTime& now) {
     const qint64 seconds = lengthMs < 0 ? 0 : (lengthMs / 1000) % 86400;
-    return QStringLiteral("Termina a las: ") +
-           now.addSecs(int(seconds)).toString(QStringLiteral("HH:mm:ss"));
+    return now.addSecs(int(seconds));
+}
+
+QString EndTimeText(const QTime& end) {
+    return QStringLiteral("Termina a las: ") + end.toString(QStringLiteral("HH:mm:ss"));
+}
+
+QString EndTimeText(qint64 lengthMs, const QTime& now) {
+    return EndTimeText(EndTimeOf(lengthMs, now));
 }
 
 QSize ResolutionSize(const QString& itemName) {

@@ -41,8 +41,12 @@ struct EndOfMediaPlan {
 EndOfMediaPlan PlanEndOfMedia(bool mediaPlayed, bool announceBetween, bool repeatDown,
                               bool stopAfterDown, bool topSubtitle);
 
-// "Termina a las: hh:nn:ss": now plus the length's whole seconds as its "hh:mm:ss"
-// form shows them (hours taken modulo 24).
+// When a media of the given length started now ends: now plus the length's whole
+// seconds as its "hh:mm:ss" form shows them (hours taken modulo 24).
+QTime EndTimeOf(qint64 lengthMs, const QTime& now);
+// "Termina a las: hh:nn:ss" of an end time.
+QString EndTimeText(const QTime& end);
+// "Termina a las: hh:nn:ss" of a media of the given length started now.
 QString EndTimeText(qint64 lengthMs, const QTime& now);
 
 // Output levels: 100 - position, so the bottom of a slider (100) is silence.

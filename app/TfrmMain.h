@@ -1,9 +1,11 @@
 #pragma once
-#include "app/ClockBeat.h"
+#include "app/CaptionLogic.h"
+#include "app/Countdown.h"
 #include "app/ErrorReporter.h"
 #include "app/PlaylistCursor.h"
 #include "app/RepeatedFailure.h"
 #include "app/SaveThrottle.h"
+#include "app/SecondTimer.h"
 #include "app/Widgets.h"
 #include "media/TListView.h"
 
@@ -162,12 +164,17 @@ public:
     void QuitarSubttulo1Click();
     void splResetLowerClick();
 
+    // What the caption editor's button does now (its caption shows it).
+    const CaptionEditorMode& CaptionEditor() const { return m_captionEditor; }
+
     // Clock, countdown and marquee.
     void tmrRegresivoTimer();
     void btnPlayConteoClick();
+    // Whether the countdown runs (its button's caption shows it).
+    const CountdownSwitch& Countdown() const { return m_countdown; }
     void btnSendMarquesinaClick();
-    // The beat behind tmrHora and tmrRegresivo (its clock is replaceable in tests).
-    TClockBeat* ClockBeatSource() const { return m_beat; }
+    // The driver of tmrHora and tmrRegresivo (its clock is replaceable in tests).
+    TSecondTimerDriver* SecondTimerDriver() const { return m_secondTimerDriver; }
 
     // Transport.
     void cmdPlayPauseClick();
@@ -184,6 +191,8 @@ public:
     void vlcPlayerMediaPlayerEncounteredError();
     void vlcPlayerMediaPlayerTimeChanged(qint64 time);
     void vlcPlayerMediaPlayerLengthChanged(qint64 length);
+    // When the current media ends, as "Termina a las" shows it; null before any.
+    QTime MediaEndTime() const { return m_mediaEndTime; }
     // The player has just been created: it takes the level the sliders show.
     void vlcPlayerCreated();
     void tmrVumeterTimer();
@@ -443,9 +452,13 @@ private:
     QTimer* m_checkTimer = nullptr;
     bool m_exiting = false;
     QStringList m_startUpErrors;
-    TClockBeat* m_beat = nullptr;
+    TSecondTimerDriver* m_secondTimerDriver = nullptr;
     TRepeatedFailure m_clockFailure;
     TRepeatedFailure m_countdownFailure;
+    CaptionEditorMode m_captionEditor;
+    CountdownSwitch m_countdown;
+    // When the current media ends, as "Termina a las" shows it; null before any.
+    QTime m_mediaEndTime;
     // config.ini after a marquee send: at most one write a second however often the
     // marquee is sent (a remote client may send it ten times a second).
     SaveThrottle* m_marqueeSave = nullptr;

@@ -17,27 +17,27 @@ QString TwoDigits(int value) {
 } // namespace
 
 TimeAnnouncer::TimeAnnouncer(QObject* parent)
-    : QObject(parent), clock_([] { return QTime::currentTime(); }) {}
+    : QObject(parent), m_clock([] { return QTime::currentTime(); }) {}
 
 TimeAnnouncer::~TimeAnnouncer() {
     HSTREAM stream;
     {
-        std::lock_guard lock(mutex_);
-        hourStream_ = 0; // an hour file ending now starts no minutes file
-        stream = stream_.exchange(0);
+        std::lock_guard lock(m_mutex);
+        m_hourStream = 0; // an hour file ending now starts no minutes file
+        stream = m_stream.exchange(0);
     }
     // Waits for an end callback of that stream that may be running.
     BASS_StreamFree(stream);
 }
 
 void TimeAnnouncer::SetClock(Clock clock) {
-    std::lock_guard lock(mutex_);
-    clock_ = std::move(clock);
+    std::lock_guard lock(m_mutex);
+    m_clock = std::move(clock);
 }
 
 QString TimeAnnouncer::AnnouncerVoice() const {
-    std::lock_guard lock(mutex_);
-    return voice_;
+    std::lock_guard lock(m_mutex);
+    return m_voice;
 }
 
 QString TimeAnnouncer::VoiceFolder(const QString& effectsFolder, const QString& voice) {
@@ -64,12 +64,12 @@ HSTREAM TimeAnnouncer::PlayTimeAnnouncement(const QString& voice, int device,
     HSTREAM previous;
     Clock clock;
     {
-        std::lock_guard lock(mutex_);
+        std::lock_guard lock(m_mutex);
         // From here on the end of the previous hour file starts no minutes file.
-        hourStream_ = 0;
-        previous = stream_.load();
-        voice_ = voice;
-        clock = clock_;
+        m_hourStream = 0;
+        previous = m_stream.load();
+        m_voice = voice;
+        clock = m_clock;
     }
     // Stops the previous file; waits for its end callback if that is running.
     BASS_StreamFree(previous);
@@ -81,12 +81,12 @@ HSTREAM TimeAnnouncer::PlayTimeAnnouncement(const QString& voice, int device,
                   : folder + QStringLiteral("HRS") + TwoDigits(hour) + QStringLiteral(".mp3");
     const HSTREAM stream = OpenAnnouncerFile(path);
     {
-        std::lock_guard lock(mutex_);
-        stream_ = stream;
-        voiceFolder_ = folder;
-        hourStream_ = hour == 0 ? 0 : stream;
+        std::lock_guard lock(m_mutex);
+        m_stream = stream;
+        m_voiceFolder = folder;
+        m_hourStream = hour == 0 ? 0 : stream;
         // Before the start: not even the first moment louder than the setting.
-        BASS_ChannelSetAttribute(stream, BASS_ATTRIB_VOL, volume_);
+        BASS_ChannelSetAttribute(stream, BASS_ATTRIB_VOL, m_volume);
     }
     BASS_ChannelSetDevice(stream, DWORD(device));
     if (hour != 0)
@@ -96,34 +96,34 @@ HSTREAM TimeAnnouncer::PlayTimeAnnouncement(const QString& voice, int device,
 }
 
 void TimeAnnouncer::SetVolume(float level) {
-    std::lock_guard lock(mutex_);
-    volume_ = level;
-    BASS_ChannelSetAttribute(stream_.load(), BASS_ATTRIB_VOL, level);
+    std::lock_guard lock(m_mutex);
+    m_volume = level;
+    BASS_ChannelSetAttribute(m_stream.load(), BASS_ATTRIB_VOL, level);
 }
 
 void TimeAnnouncer::MoveTo(int device) {
     // Under the lock, so that an hour file ending at this moment either has moved
     // already or its minutes file is the stream moved here.
-    std::lock_guard lock(mutex_);
-    BASS_ChannelSetDevice(stream_.load(), DWORD(device));
+    std::lock_guard lock(m_mutex);
+    BASS_ChannelSetDevice(m_stream.load(), DWORD(device));
 }
 
 // Runs on the audio layer's thread when an hour file ends: the minutes file
 // starts at once, on the card the hour file was on, with the minute of now.
 void TimeAnnouncer::HourEndSync(HSYNC handle, DWORD channel, DWORD, void* user) {
     auto* self = static_cast<TimeAnnouncer*>(user);
-    std::lock_guard lock(self->mutex_);
+    std::lock_guard lock(self->m_mutex);
     const DWORD device = BASS_ChannelGetDevice(channel);
     BASS_ChannelRemoveSync(channel, handle);
     BASS_StreamFree(channel);
-    if (self->hourStream_ != channel)
+    if (self->m_hourStream != channel)
         return; // a newer announcement has started meanwhile
-    self->hourStream_ = 0;
-    const int minute = self->clock_().minute();
-    const HSTREAM stream = OpenAnnouncerFile(self->voiceFolder_ + QStringLiteral("MIN") +
+    self->m_hourStream = 0;
+    const int minute = self->m_clock().minute();
+    const HSTREAM stream = OpenAnnouncerFile(self->m_voiceFolder + QStringLiteral("MIN") +
                                              TwoDigits(minute) + QStringLiteral(".mp3"));
-    self->stream_ = stream;
-    BASS_ChannelSetAttribute(stream, BASS_ATTRIB_VOL, self->volume_);
+    self->m_stream = stream;
+    BASS_ChannelSetAttribute(stream, BASS_ATTRIB_VOL, self->m_volume);
     BASS_ChannelSetDevice(stream, device);
     BASS_ChannelPlay(stream, 0);
 }

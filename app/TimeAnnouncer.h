@@ -35,7 +35,7 @@ public:
     // and the minutes file alike, and a playing announcement follows a change at once.
     void SetVolume(float level);
 
-    HSTREAM AnnouncerStream() const { return stream_.load(); }
+    HSTREAM AnnouncerStream() const { return m_stream.load(); }
     QString AnnouncerVoice() const;
 
     // effectsFolder + the "time" sub-folder (any letter case; "Time" when there
@@ -45,11 +45,11 @@ public:
 private:
     static void HourEndSync(HSYNC handle, DWORD channel, DWORD data, void* user);
 
-    mutable std::mutex mutex_;
-    std::atomic<HSTREAM> stream_{0}; // AnnouncerStream; written under mutex_
-    HSTREAM hourStream_ = 0;         // the hour file whose end starts the minutes
-    QString voice_;                  // AnnouncerVoice
-    QString voiceFolder_;            // captured when the announcement starts
-    float volume_ = 1.0f;            // SetVolume's level
-    Clock clock_;
+    mutable std::mutex m_mutex;
+    std::atomic<HSTREAM> m_stream{0}; // AnnouncerStream; written under m_mutex
+    HSTREAM m_hourStream = 0;         // the hour file whose end starts the minutes
+    QString m_voice;                  // AnnouncerVoice
+    QString m_voiceFolder;            // captured when the announcement starts
+    float m_volume = 1.0f;            // SetVolume's level
+    Clock m_clock;
 };

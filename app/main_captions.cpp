@@ -16,8 +16,6 @@
 
 namespace {
 
-const QString kAdd = QStringLiteral("Add");
-const QString kEdit = QStringLiteral("Edit");
 const char* const kCaptionFiles[] = {"ponente.txt", "ponencia.txt", "detalles.txt"};
 
 // The caption list's own events: the Delete key, a change of size and a
@@ -129,7 +127,7 @@ void TfrmMain::cmdAddClick() {
         return;
     const QStringList texts{CaptionLine(txtPonente->text()), CaptionLine(txtPonencia->text()),
                             CaptionLine(txtDetalles->text())};
-    QTreeWidgetItem* row = cmdAdd->text() == kAdd ? nullptr : lstTextos->FocusedRow();
+    QTreeWidgetItem* row = m_captionEditor.Editing() ? lstTextos->FocusedRow() : nullptr;
     if (row) {
         for (int j = 0; j < 3; ++j)
             lstTextos->SetSubItem(row, j, texts[j]);
@@ -143,7 +141,8 @@ void TfrmMain::cmdAddClick() {
     txtPonente->clear();
     txtPonencia->clear();
     txtDetalles->clear();
-    cmdAdd->setText(kAdd);
+    m_captionEditor.FinishEditing();
+    cmdAdd->setText(m_captionEditor.ButtonText());
     lstTextos->setEnabled(true);
 }
 
@@ -187,7 +186,8 @@ void TfrmMain::sbmTitEditClick() {
     txtPonente->setText(TListView::SubItem(row, 0));
     txtPonencia->setText(TListView::SubItem(row, 1));
     txtDetalles->setText(TListView::SubItem(row, 2));
-    cmdAdd->setText(kEdit);
+    m_captionEditor.StartEditing();
+    cmdAdd->setText(m_captionEditor.ButtonText());
     // The row cannot change until the edit is committed.
     lstTextos->setEnabled(false);
 }

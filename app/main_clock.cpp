@@ -19,11 +19,6 @@
 // later: they are replaced atomically but not flushed to the disk, so a slow disk
 // never holds up the window. The marquee, which is read back at start-up, is.
 
-namespace {
-const QString kStart = QStringLiteral("Iniciar");
-const QString kStop = QStringLiteral("Detener");
-} // namespace
-
 void TfrmMain::WireClock() {
     auto on = [this](auto* sender, auto signal, auto handler) {
         connect(sender, signal, this, [this, handler](auto&&...) { Guard([&] { handler(); }); });
@@ -37,7 +32,7 @@ void TfrmMain::WireClock() {
 
 void TfrmMain::tmrHoraTimer() {
     // One reading of the clock for the label and the file, so they never differ.
-    const QString now = ClockText(m_beat->Now());
+    const QString now = ClockText(m_secondTimerDriver->Now());
     lblHora->setText(now);
     m_clockFailure.Run([&] {
         WriteTextFile(now, OutputPath(txtCurrentSong->text(), QStringLiteral("hora.txt")),
@@ -47,17 +42,17 @@ void TfrmMain::tmrHoraTimer() {
 }
 
 void TfrmMain::btnPlayConteoClick() {
-    if (btnPlayConteo->text() == kStart) {
-        if (!CountdownCanStart(spnCronoRegresivo->time()))
+    if (!m_countdown.Running()) {
+        if (!m_countdown.Start(spnCronoRegresivo->time()))
             return;
         // A new run reports its first failure again.
         m_countdownFailure.Reset();
         tmrRegresivo->start();
-        btnPlayConteo->setText(kStop);
     } else {
+        m_countdown.Stop();
         tmrRegresivo->stop();
-        btnPlayConteo->setText(kStart);
     }
+    btnPlayConteo->setText(m_countdown.ButtonText());
 }
 
 void TfrmMain::tmrRegresivoTimer() {
@@ -66,8 +61,9 @@ void TfrmMain::tmrRegresivoTimer() {
     // At the end the countdown stops before anything is written, so a failed write
     // cannot leave it running past zero.
     if (step.finished) {
+        m_countdown.Stop();
         tmrRegresivo->stop();
-        btnPlayConteo->setText(kStart);
+        btnPlayConteo->setText(m_countdown.ButtonText());
     }
     m_countdownFailure.Run([&] {
         WriteTextFile(step.text, OutputPath(txtCurrentSong->text(), QStringLiteral("conteo.txt")),

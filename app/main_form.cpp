@@ -624,10 +624,10 @@ void TfrmMain::BuildMenus() {
 
 void TfrmMain::BuildTimers() {
     // The clock and the countdown tick together, just after each second begins.
-    m_beat = Named(new TClockBeat(this), "ClockBeat");
-    tmrHora = Named(new TSecondTimer(m_beat, this), "tmrHora");
+    m_secondTimerDriver = Named(new TSecondTimerDriver(this), "SecondTimerDriver");
+    tmrHora = Named(new TSecondTimer(m_secondTimerDriver, this), "tmrHora");
     tmrVumeter = Named(new QTimer(this), "tmrVumeter");
     tmrVumeter->setInterval(100);
-    tmrRegresivo = Named(new TSecondTimer(m_beat, this), "tmrRegresivo");
+    tmrRegresivo = Named(new TSecondTimer(m_secondTimerDriver, this), "tmrRegresivo");
     tmrRegresivo->SetMinimumFirstTick(500);
 }

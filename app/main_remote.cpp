@@ -110,16 +110,16 @@ QHash<QString, StaticFile> WebFiles() {
 // MPRIS. Lives and runs on the window's thread.
 class TRemoteLink : public QObject, public RemoteDesk {
 public:
-    explicit TRemoteLink(TfrmMain* w);
+    explicit TRemoteLink(TfrmMain* window);
     // The server stops first, while the timers its last signal reaches (no more event
     // clients) still exist: members go in reverse order, the server after them.
-    ~TRemoteLink() override { server.Stop(); }
+    ~TRemoteLink() override { m_server.Stop(); }
 
     // RemoteDesk
     QJsonObject State() override;
     QJsonArray Playlist() override;
     QByteArray PlaylistJson() override;
-    int PlaylistCount() override { return w->lstPlayList->RowCount(); }
+    int PlaylistCount() override { return m_w->lstPlayList->RowCount(); }
     void Next() override;
     void PlayPause() override;
     void Stop() override;
@@ -127,15 +127,15 @@ public:
     bool ToggleStopAfter() override;
     void MakeNext(int row) override;
     QJsonArray Captions() override;
-    int CaptionCount() override { return w->lstTextos->RowCount(); }
+    int CaptionCount() override { return m_w->lstTextos->RowCount(); }
     void PublishCaption(int row) override;
     void ClearCaption() override;
     bool AddCaption(const QString& speaker, const QString& talk, const QString& details) override;
     void StartCountdown(std::optional<QTime> time) override;
     void StopCountdown() override;
     void SendMarquee(const QString& text) override;
-    QStringList EffectTabs() override { return w->tabEfectos->Tabs(); }
-    int EffectTab() override { return w->tabEfectos->TabIndex(); }
+    QStringList EffectTabs() override { return m_w->tabEfectos->Tabs(); }
+    int EffectTab() override { return m_w->tabEfectos->TabIndex(); }
     void ChooseEffectTab(int tab) override;
     QStringList EffectNames() override;
     void PlayEffect(int row) override;
@@ -144,43 +144,43 @@ public:
     bool CountdownRunning() const;
 
     bool Start(const RemoteServerConfig& config, QString* error);
-    void Stop_();
+    void StopServer();
     // Builds the state now and sends it to the event clients when it changed.
     void Push();
     void SchedulePush();
 
-    TfrmMain* w;
-    RemoteApi api{this};
-    RemoteServer server;
-    MprisService mpris;
-    QTimer pushTimer;
-    QTimer pushSoon;
-    QByteArray lastState;
-    QJsonObject lastStateObject;
-    QElapsedTimer sincePositionPush;
-    qint64 lengthMs = 0;
-    QJsonValue caption = QJsonValue::Null;
-    OverlayTexts overlay;
+    TfrmMain* m_w;
+    RemoteApi m_api{this};
+    RemoteServer m_server;
+    MprisService m_mpris;
+    QTimer m_pushTimer;
+    QTimer m_pushSoon;
+    QByteArray m_lastState;
+    QJsonObject m_lastStateObject;
+    QElapsedTimer m_sincePositionPush;
+    qint64 m_lengthMs = 0;
+    QJsonValue m_caption = QJsonValue::Null;
+    OverlayTexts m_overlay;
     // GET /api/playlist is answered from here while the list and its markers stay
     // as they were: a long list is turned into JSON once per change.
-    quint64 playlistRevision = 1;
-    quint64 playlistJsonRevision = 0;
-    int playlistJsonCurrent = -1;
-    int playlistJsonNext = -1;
-    QByteArray playlistJson;
+    quint64 m_playlistRevision = 1;
+    quint64 m_playlistJsonRevision = 0;
+    int m_playlistJsonCurrent = -1;
+    int m_playlistJsonNext = -1;
+    QByteArray m_playlistJson;
 
 private:
     // Runs a handler; its failure is shown in the window's error box, as when the
     // operator runs it, and answered to the client as well.
     template <typename F> void Invoke(F&& f) {
-        if (!w->vlcPlayer)
+        if (!m_w->vlcPlayer)
             throw RemoteError(409, QStringLiteral("La mesa se está cerrando"));
         try {
             f();
         } catch (const RemoteError&) {
             throw;
         } catch (const std::exception& e) {
-            w->Errors().Report(ErrorText(e));
+            m_w->Errors().Report(ErrorText(e));
             throw;
         }
         SchedulePush();
@@ -188,62 +188,62 @@ private:
 };
 
 TRemoteLink::TRemoteLink(TfrmMain* window)
-    : QObject(window), w(window), mpris(this, [window] {
+    : QObject(window), m_w(window), m_mpris(this, [window] {
           window->showNormal();
           window->raise();
           window->activateWindow();
       }) {
-    server.SetHandler([this](const HttpRequest& r) { return api.Handle(r); });
-    server.SetStaticFiles(WebFiles());
+    m_server.SetHandler([this](const HttpRequest& r) { return m_api.Handle(r); });
+    m_server.SetStaticFiles(WebFiles());
     // The state is compared every 50 ms while a client listens, so a change reaches
     // it within 100 ms of the window showing it.
-    pushTimer.setInterval(50);
-    connect(&pushTimer, &QTimer::timeout, this, [this] { Push(); });
-    pushSoon.setSingleShot(true);
-    pushSoon.setInterval(0);
-    connect(&pushSoon, &QTimer::timeout, this, [this] { Push(); });
-    connect(&server, &RemoteServer::EventClientsChanged, this, [this](int count) {
-        if (count > 0 && !pushTimer.isActive()) {
-            lastState.clear();
-            pushTimer.start();
+    m_pushTimer.setInterval(50);
+    connect(&m_pushTimer, &QTimer::timeout, this, [this] { Push(); });
+    m_pushSoon.setSingleShot(true);
+    m_pushSoon.setInterval(0);
+    connect(&m_pushSoon, &QTimer::timeout, this, [this] { Push(); });
+    connect(&m_server, &RemoteServer::EventClientsChanged, this, [this](int count) {
+        if (count > 0 && !m_pushTimer.isActive()) {
+            m_lastState.clear();
+            m_pushTimer.start();
             Push();
         } else if (count == 0) {
-            pushTimer.stop();
+            m_pushTimer.stop();
         }
     });
-    sincePositionPush.start();
+    m_sincePositionPush.start();
 }
 
 bool TRemoteLink::Start(const RemoteServerConfig& config, QString* error) {
     // The overlay pages; a folder "overlays" in the working folder restyles them.
-    server.SetFileSource(
+    m_server.SetFileSource(
         OverlayFileSource(QDir::current().absoluteFilePath(QStringLiteral("overlays"))));
-    return server.Start(config, error);
+    return m_server.Start(config, error);
 }
 
-void TRemoteLink::Stop_() {
-    server.Stop();
+void TRemoteLink::StopServer() {
+    m_server.Stop();
 }
 
 void TRemoteLink::SchedulePush() {
-    if (!pushSoon.isActive())
-        pushSoon.start();
+    if (!m_pushSoon.isActive())
+        m_pushSoon.start();
 }
 
 void TRemoteLink::Push() {
-    if (!w->vlcPlayer)
+    if (!m_w->vlcPlayer)
         return;
-    mpris.Refresh();
-    if (server.EventClients() == 0)
+    m_mpris.Refresh();
+    if (m_server.EventClients() == 0)
         return;
     const QJsonObject state = State();
     const QByteArray bytes = QJsonDocument(state).toJson(QJsonDocument::Compact);
-    if (bytes == lastState)
+    if (bytes == m_lastState)
         return;
     QJsonArray changed;
-    bool onlyTime = !lastState.isEmpty();
+    bool onlyTime = !m_lastState.isEmpty();
     for (auto it = state.begin(); it != state.end(); ++it) {
-        if (lastStateObject.value(it.key()) == it.value())
+        if (m_lastStateObject.value(it.key()) == it.value())
             continue;
         changed.append(it.key());
         static const QStringList timeKeys = {QStringLiteral("position_ms"),
@@ -253,128 +253,129 @@ void TRemoteLink::Push() {
             onlyTime = false;
     }
     // The position alone is sent at most 4 times a second.
-    if (onlyTime && sincePositionPush.elapsed() < 250)
+    if (onlyTime && m_sincePositionPush.elapsed() < 250)
         return;
-    sincePositionPush.restart();
-    lastState = bytes;
-    lastStateObject = state;
+    m_sincePositionPush.restart();
+    m_lastState = bytes;
+    m_lastStateObject = state;
     const QJsonObject message{{QStringLiteral("type"), QStringLiteral("state")},
                               {QStringLiteral("changed"), changed},
                               {QStringLiteral("state"), state}};
-    server.Publish(QJsonDocument(message).toJson(QJsonDocument::Compact));
+    m_server.Publish(QJsonDocument(message).toJson(QJsonDocument::Compact));
 }
 
 QJsonObject TRemoteLink::State() {
     const TVlcPlayerState player =
-        w->vlcPlayer ? w->vlcPlayer->GetState() : vlcPlayer_NothingSpecial;
-    const int rows = w->lstPlayList->RowCount();
-    const qint64 position = w->ProgBar->value();
-    const qint64 length = lengthMs > 0 ? lengthMs : 0;
-    QString endTime = w->lblEndTime->text();
-    endTime.remove(QStringLiteral("Termina a las: "));
+        m_w->vlcPlayer ? m_w->vlcPlayer->GetState() : vlcPlayer_NothingSpecial;
+    const int rows = m_w->lstPlayList->RowCount();
+    const qint64 position = m_w->ProgBar->value();
+    const qint64 length = m_lengthMs > 0 ? m_lengthMs : 0;
+    const QTime endTime = m_w->MediaEndTime();
     QJsonObject effect{{QStringLiteral("playing"), false}};
-    const HSTREAM cue = w->Cue()->CueStream();
+    const HSTREAM cue = m_w->Cue()->CueStream();
     if (cue != 0 && BASS_ChannelIsActive(cue) == BASS_ACTIVE_PLAYING) {
-        const int maximum = w->Cue()->ProgressMaximum();
+        const int maximum = m_w->Cue()->ProgressMaximum();
         effect = {{QStringLiteral("playing"), true},
-                  {QStringLiteral("name"), w->EffectName()},
+                  {QStringLiteral("name"), m_w->EffectName()},
                   {QStringLiteral("progress"),
-                   maximum > 0 ? double(w->Cue()->ProgressPosition()) / maximum : 0.0}};
+                   maximum > 0 ? double(m_w->Cue()->ProgressPosition()) / maximum : 0.0}};
     }
     return {
         {QStringLiteral("version"), QStringLiteral(TAVORIA_VERSION)},
         {QStringLiteral("state"), StateName(player)},
         {QStringLiteral("player"), PlayerStateName(player)},
-        {QStringLiteral("current"), RowObject(w->lstPlayList, w->CurrentIndex)},
-        {QStringLiteral("next"), RowObject(w->lstPlayList, RowToPlay(w->NextIndex, rows))},
+        {QStringLiteral("current"), RowObject(m_w->lstPlayList, m_w->CurrentIndex)},
+        {QStringLiteral("next"), RowObject(m_w->lstPlayList, RowToPlay(m_w->NextIndex, rows))},
         {QStringLiteral("position_ms"), position},
         {QStringLiteral("length_ms"), length},
         {QStringLiteral("remaining_ms"), std::max<qint64>(0, length - position)},
-        {QStringLiteral("remaining"), w->lblRestante->text()},
-        {QStringLiteral("length"), w->lblDuracion->text()},
-        {QStringLiteral("end_time"), endTime},
-        {QStringLiteral("repeat"), w->cmdRepeat->isChecked()},
-        {QStringLiteral("stopAfter"), w->cmdStopOnPlay->isChecked()},
+        {QStringLiteral("remaining"), m_w->lblRestante->text()},
+        {QStringLiteral("length"), m_w->lblDuracion->text()},
+        {QStringLiteral("end_time"),
+         endTime.isValid() ? endTime.toString(QStringLiteral("HH:mm:ss")) : QString()},
+        {QStringLiteral("repeat"), m_w->cmdRepeat->isChecked()},
+        {QStringLiteral("stopAfter"), m_w->cmdStopOnPlay->isChecked()},
         {QStringLiteral("countdown"),
          QJsonObject{{QStringLiteral("running"), CountdownRunning()},
                      {QStringLiteral("remaining"),
-                      w->spnCronoRegresivo->time().toString(QStringLiteral("mm:ss"))}}},
-        {QStringLiteral("caption"), caption},
+                      m_w->spnCronoRegresivo->time().toString(QStringLiteral("mm:ss"))}}},
+        {QStringLiteral("caption"), m_caption},
         {QStringLiteral("effect"), effect},
-        {QStringLiteral("clock"), w->lblHora->text()},
-        {QStringLiteral("overlay"), overlay.Json()},
+        {QStringLiteral("clock"), m_w->lblHora->text()},
+        {QStringLiteral("overlay"), m_overlay.Json()},
     };
 }
 
 QJsonArray TRemoteLink::Playlist() {
     QJsonArray rows;
-    for (int i = 0; i < w->lstPlayList->RowCount(); ++i) {
-        QJsonObject row = RowObject(w->lstPlayList, i).toObject();
-        row.insert(QStringLiteral("playing"), i == w->CurrentIndex);
+    for (int i = 0; i < m_w->lstPlayList->RowCount(); ++i) {
+        QJsonObject row = RowObject(m_w->lstPlayList, i).toObject();
+        row.insert(QStringLiteral("playing"), i == m_w->CurrentIndex);
         row.insert(QStringLiteral("next"),
-                   i == RowToPlay(w->NextIndex, w->lstPlayList->RowCount()));
+                   i == RowToPlay(m_w->NextIndex, m_w->lstPlayList->RowCount()));
         rows.append(row);
     }
     return rows;
 }
 
 QByteArray TRemoteLink::PlaylistJson() {
-    const int next = RowToPlay(w->NextIndex, w->lstPlayList->RowCount());
-    if (playlistJsonRevision != playlistRevision || playlistJsonCurrent != w->CurrentIndex ||
-        playlistJsonNext != next || playlistJson.isEmpty()) {
-        playlistJson = RemoteDesk::PlaylistJson();
-        playlistJsonRevision = playlistRevision;
-        playlistJsonCurrent = w->CurrentIndex;
-        playlistJsonNext = next;
+    const int next = RowToPlay(m_w->NextIndex, m_w->lstPlayList->RowCount());
+    if (m_playlistJsonRevision != m_playlistRevision ||
+        m_playlistJsonCurrent != m_w->CurrentIndex || m_playlistJsonNext != next ||
+        m_playlistJson.isEmpty()) {
+        m_playlistJson = RemoteDesk::PlaylistJson();
+        m_playlistJsonRevision = m_playlistRevision;
+        m_playlistJsonCurrent = m_w->CurrentIndex;
+        m_playlistJsonNext = next;
     }
-    return playlistJson;
+    return m_playlistJson;
 }
 
 void TRemoteLink::Next() {
-    Invoke([this] { w->cmdNextClick(); });
+    Invoke([this] { m_w->cmdNextClick(); });
 }
 
 void TRemoteLink::PlayPause() {
-    Invoke([this] { w->cmdPlayPauseClick(); });
+    Invoke([this] { m_w->cmdPlayPauseClick(); });
 }
 
 void TRemoteLink::Stop() {
-    Invoke([this] { w->cmdStopClick(); });
+    Invoke([this] { m_w->cmdStopClick(); });
 }
 
 bool TRemoteLink::ToggleRepeat() {
     // As a press of the check-style button: the state flips, then its handler runs.
     Invoke([this] {
-        w->cmdRepeat->setChecked(!w->cmdRepeat->isChecked());
-        w->cmdRepeatClick();
+        m_w->cmdRepeat->setChecked(!m_w->cmdRepeat->isChecked());
+        m_w->cmdRepeatClick();
     });
-    return w->cmdRepeat->isChecked();
+    return m_w->cmdRepeat->isChecked();
 }
 
 bool TRemoteLink::ToggleStopAfter() {
     Invoke([this] {
-        w->cmdStopOnPlay->setChecked(!w->cmdStopOnPlay->isChecked());
-        w->cmdStopOnPlayClick();
+        m_w->cmdStopOnPlay->setChecked(!m_w->cmdStopOnPlay->isChecked());
+        m_w->cmdStopOnPlayClick();
     });
-    return w->cmdStopOnPlay->isChecked();
+    return m_w->cmdStopOnPlay->isChecked();
 }
 
 void TRemoteLink::MakeNext(int row) {
     // As a double-click on the row: it becomes the selected row, then the
     // double-click handler makes it the next one.
     Invoke([this, row] {
-        QTreeWidgetItem* item = w->lstPlayList->Row(row);
-        w->lstPlayList->clearSelection();
-        w->lstPlayList->setCurrentItem(item);
+        QTreeWidgetItem* item = m_w->lstPlayList->Row(row);
+        m_w->lstPlayList->clearSelection();
+        m_w->lstPlayList->setCurrentItem(item);
         item->setSelected(true);
-        w->lstPlayListDblClick();
+        m_w->lstPlayListDblClick();
     });
 }
 
 QJsonArray TRemoteLink::Captions() {
     QJsonArray rows;
-    for (int i = 0; i < w->lstTextos->RowCount(); ++i) {
-        QTreeWidgetItem* row = w->lstTextos->Row(i);
+    for (int i = 0; i < m_w->lstTextos->RowCount(); ++i) {
+        QTreeWidgetItem* row = m_w->lstTextos->Row(i);
         rows.append(QJsonObject{{QStringLiteral("number"), i + 1},
                                 {QStringLiteral("speaker"), TListView::SubItem(row, 0)},
                                 {QStringLiteral("talk"), TListView::SubItem(row, 1)},
@@ -384,43 +385,44 @@ QJsonArray TRemoteLink::Captions() {
 }
 
 void TRemoteLink::PublishCaption(int row) {
-    Invoke([this, row] { w->PublishCaption(row); });
+    Invoke([this, row] { m_w->PublishCaption(row); });
 }
 
 void TRemoteLink::ClearCaption() {
-    Invoke([this] { w->sbmTitOffAirClick(); });
+    Invoke([this] { m_w->sbmTitOffAirClick(); });
 }
 
 bool TRemoteLink::AddCaption(const QString& speaker, const QString& talk, const QString& details) {
     // The editor adds the row, as when the operator types it and presses "Add".
     // While the operator edits a row the button replaces that row instead: refused.
-    if (w->cmdAdd->text() != QStringLiteral("Add"))
+    if (m_w->CaptionEditor().Editing())
         throw RemoteError(409, QStringLiteral("Se está editando un subtítulo en la mesa; termine "
                                               "la edición primero"));
     // What the operator had typed in the editor comes back afterwards.
-    const QString draft[] = {w->txtPonente->text(), w->txtPonencia->text(), w->txtDetalles->text()};
-    const int before = w->lstTextos->RowCount();
+    const QString draft[] = {m_w->txtPonente->text(), m_w->txtPonencia->text(),
+                             m_w->txtDetalles->text()};
+    const int before = m_w->lstTextos->RowCount();
     Invoke([&] {
-        w->txtPonente->setText(speaker);
-        w->txtPonencia->setText(talk);
-        w->txtDetalles->setText(details);
+        m_w->txtPonente->setText(speaker);
+        m_w->txtPonencia->setText(talk);
+        m_w->txtDetalles->setText(details);
         try {
-            w->cmdAddClick();
+            m_w->cmdAddClick();
         } catch (...) {
-            w->txtPonente->setText(draft[0]);
-            w->txtPonencia->setText(draft[1]);
-            w->txtDetalles->setText(draft[2]);
+            m_w->txtPonente->setText(draft[0]);
+            m_w->txtPonencia->setText(draft[1]);
+            m_w->txtDetalles->setText(draft[2]);
             throw;
         }
-        w->txtPonente->setText(draft[0]);
-        w->txtPonencia->setText(draft[1]);
-        w->txtDetalles->setText(draft[2]);
+        m_w->txtPonente->setText(draft[0]);
+        m_w->txtPonencia->setText(draft[1]);
+        m_w->txtDetalles->setText(draft[2]);
     });
-    return w->lstTextos->RowCount() > before;
+    return m_w->lstTextos->RowCount() > before;
 }
 
 bool TRemoteLink::CountdownRunning() const {
-    return w->btnPlayConteo->text() == QStringLiteral("Detener");
+    return m_w->Countdown().Running();
 }
 
 void TRemoteLink::StartCountdown(std::optional<QTime> time) {
@@ -428,8 +430,8 @@ void TRemoteLink::StartCountdown(std::optional<QTime> time) {
         throw RemoteError(409, QStringLiteral("El conteo ya está en marcha"));
     Invoke([&] {
         if (time)
-            w->spnCronoRegresivo->setTime(*time);
-        w->btnPlayConteoClick();
+            m_w->spnCronoRegresivo->setTime(*time);
+        m_w->btnPlayConteoClick();
     });
     if (!CountdownRunning())
         throw RemoteError(409, QStringLiteral("El conteo está en 00:00: indique un tiempo"));
@@ -438,47 +440,47 @@ void TRemoteLink::StartCountdown(std::optional<QTime> time) {
 void TRemoteLink::StopCountdown() {
     if (!CountdownRunning())
         throw RemoteError(409, QStringLiteral("El conteo no está en marcha"));
-    Invoke([&] { w->btnPlayConteoClick(); });
+    Invoke([&] { m_w->btnPlayConteoClick(); });
 }
 
 void TRemoteLink::SendMarquee(const QString& text) {
     // The text becomes the marquee editor's, then it is sent as by its button.
     Invoke([&] {
-        w->txtMarquesina->setPlainText(text);
-        w->btnSendMarquesinaClick();
+        m_w->txtMarquesina->setPlainText(text);
+        m_w->btnSendMarquesinaClick();
     });
 }
 
 void TRemoteLink::ChooseEffectTab(int tab) {
     // As a click on the tab.
     Invoke([this, tab] {
-        w->tabEfectos->SetTabIndex(tab);
-        w->tabEfectosChange(tab);
+        m_w->tabEfectos->SetTabIndex(tab);
+        m_w->tabEfectosChange(tab);
     });
 }
 
 QStringList TRemoteLink::EffectNames() {
     QStringList names;
-    for (int i = 0; i < w->lstJingles->RowCount(); ++i)
-        names << TListView::SubItem(w->lstJingles->Row(i), 0);
+    for (int i = 0; i < m_w->lstJingles->RowCount(); ++i)
+        names << TListView::SubItem(m_w->lstJingles->Row(i), 0);
     return names;
 }
 
 void TRemoteLink::PlayEffect(int row) {
     // As a double-click on the row: it gets the focus, then the handler plays it.
     Invoke([this, row] {
-        QTreeWidgetItem* item = w->lstJingles->Row(row);
-        w->lstJingles->setCurrentItem(item);
-        w->lstJinglesDblClick();
+        QTreeWidgetItem* item = m_w->lstJingles->Row(row);
+        m_w->lstJingles->setCurrentItem(item);
+        m_w->lstJinglesDblClick();
     });
 }
 
 void TRemoteLink::StopEffect() {
-    Invoke([this] { w->cmdStopCueClick(); });
+    Invoke([this] { m_w->cmdStopCueClick(); });
 }
 
 void TRemoteLink::AnnounceClock() {
-    Invoke([this] { w->lblHoraClick(); });
+    Invoke([this] { m_w->lblHoraClick(); });
 }
 
 // ---------------------------------------------------------------------------
@@ -528,7 +530,7 @@ void TfrmMain::WireRemote() {
     // alone, never the window's members.
     QAbstractItemModel* playlistModel = lstPlayList->model();
     TRemoteLink* link = m_remote;
-    const auto stale = [link] { ++link->playlistRevision; };
+    const auto stale = [link] { ++link->m_playlistRevision; };
     connect(playlistModel, &QAbstractItemModel::rowsInserted, m_remote, stale);
     connect(playlistModel, &QAbstractItemModel::rowsRemoved, m_remote, stale);
     connect(playlistModel, &QAbstractItemModel::rowsMoved, m_remote, stale);
@@ -549,7 +551,7 @@ void TfrmMain::WireRemote() {
                 ApplyRemoteSettings();
         });
     });
-    connect(&m_remote->server, &RemoteServer::ListeningResumed, this,
+    connect(&m_remote->m_server, &RemoteServer::ListeningResumed, this,
             [this] { Guard([&] { ShowRemoteAddress(); }); });
     connect(spnRemotoPuerto, &QSpinBox::editingFinished, this, [this] {
         if (chkRemoto->isChecked())
@@ -563,19 +565,19 @@ void TfrmMain::WireRemote() {
                         &TVlcPlayer::OnMediaPlayerEncounteredError})
         connect(vlcPlayer, signal, m_remote, [this] { m_remote->SchedulePush(); });
     connect(vlcPlayer, &TVlcPlayer::OnMediaPlayerLengthChanged, m_remote, [this](qint64 length) {
-        m_remote->lengthMs = length;
+        m_remote->m_lengthMs = length;
         m_remote->SchedulePush();
     });
     connect(this, &TfrmMain::CaptionPublished, m_remote, [this](int row) {
         QTreeWidgetItem* item = lstTextos->Row(row);
-        m_remote->caption = QJsonObject{{QStringLiteral("number"), row + 1},
-                                        {QStringLiteral("speaker"), TListView::SubItem(item, 0)},
-                                        {QStringLiteral("talk"), TListView::SubItem(item, 1)},
-                                        {QStringLiteral("details"), TListView::SubItem(item, 2)}};
+        m_remote->m_caption = QJsonObject{{QStringLiteral("number"), row + 1},
+                                          {QStringLiteral("speaker"), TListView::SubItem(item, 0)},
+                                          {QStringLiteral("talk"), TListView::SubItem(item, 1)},
+                                          {QStringLiteral("details"), TListView::SubItem(item, 2)}};
         m_remote->SchedulePush();
     });
     connect(this, &TfrmMain::CaptionCleared, m_remote, [this] {
-        m_remote->caption = QJsonValue::Null;
+        m_remote->m_caption = QJsonValue::Null;
         m_remote->SchedulePush();
     });
     // The overlay pages show what the overlay files hold, as soon as they hold it.
@@ -583,7 +585,7 @@ void TfrmMain::WireRemote() {
             [this](const QString& file, const QString& text) {
                 // Nothing else shows these texts: without event clients there is
                 // nothing to send (the clock would otherwise wake MPRIS every second).
-                if (m_remote->overlay.Set(file, text) && m_remote->server.EventClients() > 0)
+                if (m_remote->m_overlay.Set(file, text) && m_remote->m_server.EventClients() > 0)
                     m_remote->SchedulePush();
             });
     for (QToolButton* b : {cmdRepeat, cmdStopOnPlay})
@@ -602,8 +604,8 @@ void TfrmMain::WireRemote() {
     // The bus is never waited for on the window's thread: a bus that does not
     // answer within 5 s leaves the desk without MPRIS and one line in debug.txt.
     if (!address.isEmpty())
-        m_remote->mpris.RegisterAsync(address, 5000,
-                                      [this](const QString& error) { RecordStartUpError(error); });
+        m_remote->m_mpris.RegisterAsync(
+            address, 5000, [this](const QString& error) { RecordStartUpError(error); });
 }
 
 void TfrmMain::LoadRemoteConfig(const TIniDocument& ini) {
@@ -634,7 +636,7 @@ RemoteSettings TfrmMain::RemoteSettingsFromControls() const {
 void TfrmMain::ApplyRemoteSettings() {
     const RemoteSettings s = RemoteSettingsFromControls();
     if (!s.enabled) {
-        m_remote->Stop_();
+        m_remote->StopServer();
         chkRemoto->setToolTip(QString());
         return;
     }
@@ -642,8 +644,8 @@ void TfrmMain::ApplyRemoteSettings() {
     QString error;
     if (!RemoteServerConfigFor(s, config, &error) || !m_remote->Start(config, &error)) {
         // A port held by another program is retried by the server on its own; told once.
-        if (!m_remote->server.IsStarted())
-            m_remote->Stop_();
+        if (!m_remote->m_server.IsStarted())
+            m_remote->StopServer();
         chkRemoto->setToolTip(error);
         throw TavoriaError(error);
     }
@@ -651,11 +653,11 @@ void TfrmMain::ApplyRemoteSettings() {
 }
 
 void TfrmMain::ShowRemoteAddress() {
-    const QHostAddress bind = m_remote->server.Address();
+    const QHostAddress bind = m_remote->m_server.Address();
     const QString host = bind.protocol() == QAbstractSocket::IPv6Protocol
                              ? QStringLiteral("[%1]").arg(bind.toString())
                              : bind.toString();
-    chkRemoto->setToolTip(QStringLiteral("http://%1:%2/").arg(host).arg(m_remote->server.Port()));
+    chkRemoto->setToolTip(QStringLiteral("http://%1:%2/").arg(host).arg(m_remote->m_server.Port()));
 }
 
 bool TfrmMain::StartRemoteServer(const RemoteServerConfig& config, QString* error) {
@@ -663,9 +665,9 @@ bool TfrmMain::StartRemoteServer(const RemoteServerConfig& config, QString* erro
 }
 
 RemoteServer* TfrmMain::Remote() const {
-    return &m_remote->server;
+    return &m_remote->m_server;
 }
 
 MprisService* TfrmMain::Mpris() const {
-    return &m_remote->mpris;
+    return &m_remote->m_mpris;
 }

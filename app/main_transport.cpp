@@ -182,7 +182,8 @@ void TfrmMain::vlcPlayerMediaPlayerLengthChanged(qint64 length) {
     }
     SetProgBar(-1, std::max(0, int(length)));
     lblDuracion->setText(TimeMsToStr(length, QStringLiteral("hh:mm:ss")));
-    lblEndTime->setText(EndTimeText(length, QTime::currentTime()));
+    m_mediaEndTime = EndTimeOf(length, QTime::currentTime());
+    lblEndTime->setText(EndTimeText(m_mediaEndTime));
 }
 
 void TfrmMain::tmrVumeterTimer() {

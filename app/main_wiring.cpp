@@ -25,10 +25,10 @@ void TfrmMain::WireHandlers() {
     on(cmdCurrentFolder, &QPushButton::clicked, [this] { cmdCurrentFolderClick(); });
     on(cmdSetCunas, &QPushButton::clicked, [this] { cmdSetCunasClick(); });
     on(cmdRootExplorador, &QPushButton::clicked, [this] { cmdRootExploradorClick(); });
-    // Changes of these texts run their handlers also while the settings load, where
-    // an error must reach the start-up's own handling (it records it in debug.txt):
-    // so they are not guarded. Afterwards the texts change only through the folder
-    // pickers, and a listing of any folder raises nothing.
+    // These two handlers are never guarded here. While the settings load, an error of
+    // theirs must reach the start-up's own handling (it records it in debug.txt).
+    // Afterwards the texts change only in the folder pickers' handlers, which run
+    // inside Guard, so an error then still ends in the one error box.
     connect(txtFolderCunas, &QLineEdit::textChanged, this, [this] { txtFolderCunasChange(); });
     connect(txtRootFolder, &QLineEdit::textChanged, this, [this] { txtRootFolderChange(); });
     connect(tabEfectos, &TTabStrip::TabIndexChanged, this,

@@ -27,8 +27,8 @@ public:
     // FFmpeg can decode.
     bool Open(const std::string& path, bool openCodec);
     void Close();
-    bool IsOpen() const { return fmt_ != nullptr; }
-    bool HasCodec() const { return ctx_ != nullptr; }
+    bool IsOpen() const { return m_fmt != nullptr; }
+    bool HasCodec() const { return m_ctx != nullptr; }
 
     // The container's idea of the length, in frames at the layer's rate; -1 when unknown.
     std::int64_t EstimatedFrames() const;
@@ -51,19 +51,19 @@ private:
     void FlushResampler(std::vector<float>& out);
     std::int64_t DecodeAllFrames();
 
-    std::string path_;
-    AVFormatContext* fmt_ = nullptr;
-    AVCodecContext* ctx_ = nullptr;
-    SwrContext* swr_ = nullptr;
-    AVPacket* pkt_ = nullptr;
-    AVFrame* frame_ = nullptr;
-    int index_ = -1;
-    bool flushSent_ = false;
-    bool finished_ = false;
-    int swrFormat_ = -1;
-    int swrRate_ = 0;
-    int swrChannels_ = 0;
-    std::uint64_t swrMask_ = 0;
+    std::string m_path;
+    AVFormatContext* m_fmt = nullptr;
+    AVCodecContext* m_ctx = nullptr;
+    SwrContext* m_swr = nullptr;
+    AVPacket* m_pkt = nullptr;
+    AVFrame* m_frame = nullptr;
+    int m_index = -1;
+    bool m_flushSent = false;
+    bool m_finished = false;
+    int m_swrFormat = -1;
+    int m_swrRate = 0;
+    int m_swrChannels = 0;
+    std::uint64_t m_swrMask = 0;
 };
 
 } // namespace tavoria::audio

@@ -54,47 +54,47 @@ constexpr size_t kFirstCard = 2;
 // the one mixer the stream is attached to reads.
 class Ring {
 public:
-    Ring() : buf_(new float[kRingFrames * 2]) {}
+    Ring() : m_buf(new float[kRingFrames * 2]) {}
     size_t Readable() const {
-        return size_t(w_.load(std::memory_order_acquire) - r_.load(std::memory_order_acquire));
+        return size_t(m_w.load(std::memory_order_acquire) - m_r.load(std::memory_order_acquire));
     }
     size_t Writable() const { return kRingFrames - Readable(); }
     size_t Write(const float* src, size_t frames) {
-        const std::uint64_t w = w_.load(std::memory_order_relaxed);
+        const std::uint64_t w = m_w.load(std::memory_order_relaxed);
         const size_t n = std::min(frames, Writable());
         for (size_t i = 0; i < n; ++i) {
             const size_t at = size_t((w + i) & (kRingFrames - 1)) * 2;
-            buf_[at] = src[i * 2];
-            buf_[at + 1] = src[i * 2 + 1];
+            m_buf[at] = src[i * 2];
+            m_buf[at + 1] = src[i * 2 + 1];
         }
-        w_.store(w + n, std::memory_order_release);
+        m_w.store(w + n, std::memory_order_release);
         return n;
     }
     // Adds up to frames frames times gain into out (nullptr: discards them).
     size_t Read(float* out, size_t frames, float gain) {
-        const std::uint64_t r = r_.load(std::memory_order_relaxed);
-        const size_t n = std::min(frames, size_t(w_.load(std::memory_order_acquire) - r));
+        const std::uint64_t r = m_r.load(std::memory_order_relaxed);
+        const size_t n = std::min(frames, size_t(m_w.load(std::memory_order_acquire) - r));
         if (out) {
             for (size_t i = 0; i < n; ++i) {
                 const size_t at = size_t((r + i) & (kRingFrames - 1)) * 2;
-                out[i * 2] += gain * buf_[at];
-                out[i * 2 + 1] += gain * buf_[at + 1];
+                out[i * 2] += gain * m_buf[at];
+                out[i * 2 + 1] += gain * m_buf[at + 1];
             }
         }
-        r_.store(r + n, std::memory_order_release);
+        m_r.store(r + n, std::memory_order_release);
         return n;
     }
-    std::uint64_t Written() const { return w_.load(std::memory_order_acquire); }
+    std::uint64_t Written() const { return m_w.load(std::memory_order_acquire); }
     // Only while neither side uses the ring.
     void Reset() {
-        w_.store(0);
-        r_.store(0);
+        m_w.store(0);
+        m_r.store(0);
     }
 
 private:
-    std::unique_ptr<float[]> buf_;
-    std::atomic<std::uint64_t> w_{0};
-    std::atomic<std::uint64_t> r_{0};
+    std::unique_ptr<float[]> m_buf;
+    std::atomic<std::uint64_t> m_w{0};
+    std::atomic<std::uint64_t> m_r{0};
 };
 
 struct Sync {
@@ -202,37 +202,37 @@ private:
     static void SdlCallback(void* user, Uint8* data, int len);
     void WakeFeeder();
 
-    mutable std::mutex mutex_;
-    bool sdlTried_ = false;
-    bool sdlOk_ = false;
-    std::deque<std::unique_ptr<Device>> devices_;   // 0 = no sound, 1 = default; never shrinks
-    std::set<std::string> recordNames_;             // names handed out stay valid
-    std::vector<const std::string*> recordDevices_; // "Default" first when there is one
-    bool recordDefault_ = false;
-    int current_ = -1;
-    std::unordered_map<DWORD, std::shared_ptr<Stream>> streams_;
-    std::atomic<DWORD> nextHandle_{1};
+    mutable std::mutex m_mutex;
+    bool m_sdlTried = false;
+    bool m_sdlOk = false;
+    std::deque<std::unique_ptr<Device>> m_devices;   // 0 = no sound, 1 = default; never shrinks
+    std::set<std::string> m_recordNames;             // names handed out stay valid
+    std::vector<const std::string*> m_recordDevices; // "Default" first when there is one
+    bool m_recordDefault = false;
+    int m_current = -1;
+    std::unordered_map<DWORD, std::shared_ptr<Stream>> m_streams;
+    std::atomic<DWORD> m_nextHandle{1};
 
-    bool threadsStarted_ = false;
-    std::atomic<bool> quit_{false};
-    std::thread feeder_;
-    std::mutex feederMutex_;
-    std::condition_variable feederCv_;
-    std::atomic<bool> feederWake_{false};
+    bool m_threadsStarted = false;
+    std::atomic<bool> m_quit{false};
+    std::thread m_feeder;
+    std::mutex m_feederMutex;
+    std::condition_variable m_feederCv;
+    std::atomic<bool> m_feederWake{false};
 
-    std::thread dispatcher_;
-    std::thread::id dispatcherId_;
-    std::condition_variable dispatchCv_; // with mutex_
-    std::deque<EndEvent> events_;
-    DWORD inCallback_ = 0;
-    std::condition_variable callbackDoneCv_; // with mutex_
+    std::thread m_dispatcher;
+    std::thread::id m_dispatcherId;
+    std::condition_variable m_dispatchCv; // with m_mutex
+    std::deque<EndEvent> m_events;
+    DWORD m_inCallback = 0;
+    std::condition_variable m_callbackDoneCv; // with m_mutex
 
-    std::thread null_;
-    std::atomic<bool> nullRunning_{false};
+    std::thread m_null;
+    std::atomic<bool> m_nullRunning{false};
 
-    std::mutex historyMutex_;
-    bool historyOn_ = false;
-    std::vector<AudioLayerEvent> history_;
+    std::mutex m_historyMutex;
+    bool m_historyOn = false;
+    std::vector<AudioLayerEvent> m_history;
 };
 
 Layer::Layer() {
@@ -242,18 +242,18 @@ Layer::Layer() {
     auto none = std::make_unique<Device>();
     none->name = "No sound";
     none->driver = "";
-    devices_.push_back(std::move(none));
+    m_devices.push_back(std::move(none));
 }
 
 Layer::~Layer() {
     std::vector<SDL_AudioDeviceID> open;
     {
-        std::lock_guard lock(mutex_);
-        quit_ = true;
-        for (auto& d : devices_)
+        std::lock_guard lock(m_mutex);
+        m_quit = true;
+        for (auto& d : m_devices)
             if (d->sdl)
                 open.push_back(d->sdl);
-        dispatchCv_.notify_all();
+        m_dispatchCv.notify_all();
     }
     WakeFeeder();
     // The process is ending. Closing a PulseAudio device joins SDL's audio thread,
@@ -262,37 +262,37 @@ Layer::~Layer() {
     // into the layer again, and the system releases the device with the process.
     for (SDL_AudioDeviceID id : open)
         SDL_PauseAudioDevice(id, 1);
-    nullRunning_ = false;
-    if (null_.joinable())
-        null_.join();
-    if (feeder_.joinable())
-        feeder_.join();
-    if (dispatcher_.joinable())
-        dispatcher_.join();
+    m_nullRunning = false;
+    if (m_null.joinable())
+        m_null.join();
+    if (m_feeder.joinable())
+        m_feeder.join();
+    if (m_dispatcher.joinable())
+        m_dispatcher.join();
 }
 
 void Layer::EnsureSdlLocked() {
-    if (sdlTried_)
+    if (m_sdlTried)
         return;
-    sdlTried_ = true;
+    m_sdlTried = true;
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-    sdlOk_ = SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
+    m_sdlOk = SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
 }
 
 void Layer::RefreshDevicesLocked() {
     EnsureSdlLocked();
-    if (!sdlOk_)
+    if (!m_sdlOk)
         return;
     const char* driverName = SDL_GetCurrentAudioDriver();
     const std::string driver = driverName ? driverName : "";
-    if (devices_.size() == kFirstCard - 1) {
+    if (m_devices.size() == kFirstCard - 1) {
         // "Default" is opened without a device name, so it plays on whatever the
         // sound server's default output is at the time.
         auto d = std::make_unique<Device>();
         d->name = "Default";
         d->driver = driver;
         d->isDefault = true;
-        devices_.push_back(std::move(d));
+        m_devices.push_back(std::move(d));
     }
     std::vector<std::string> names;
     const int n = SDL_GetNumAudioDevices(0);
@@ -303,15 +303,15 @@ void Layer::RefreshDevicesLocked() {
     }
     // Numbers stay stable: a device that went away keeps its number (disabled),
     // a new one is appended.
-    std::vector<bool> matched(devices_.size(), false);
+    std::vector<bool> matched(m_devices.size(), false);
     for (size_t k = 0; k < kFirstCard; ++k)
         matched[k] = true;
     for (const std::string& name : names) {
         bool found = false;
-        for (size_t k = kFirstCard; k < devices_.size(); ++k) {
-            if (!matched[k] && devices_[k]->name == name) {
+        for (size_t k = kFirstCard; k < m_devices.size(); ++k) {
+            if (!matched[k] && m_devices[k]->name == name) {
                 matched[k] = true;
-                devices_[k]->enabled = true;
+                m_devices[k]->enabled = true;
                 found = true;
                 break;
             }
@@ -320,23 +320,23 @@ void Layer::RefreshDevicesLocked() {
             auto d = std::make_unique<Device>();
             d->name = name;
             d->driver = driver;
-            devices_.push_back(std::move(d));
+            m_devices.push_back(std::move(d));
             matched.push_back(true);
         }
     }
-    for (size_t k = kFirstCard; k < devices_.size(); ++k)
+    for (size_t k = kFirstCard; k < m_devices.size(); ++k)
         if (!matched[k])
-            devices_[k]->enabled = false;
+            m_devices[k]->enabled = false;
 
-    recordDevices_.clear();
-    recordDefault_ = HasDefaultCapture();
-    if (recordDefault_)
-        recordDevices_.push_back(&*recordNames_.insert("Default").first);
+    m_recordDevices.clear();
+    m_recordDefault = HasDefaultCapture();
+    if (m_recordDefault)
+        m_recordDevices.push_back(&*m_recordNames.insert("Default").first);
     const int r = SDL_GetNumAudioDevices(1);
     for (int i = 0; i < r; ++i) {
         const char* name = SDL_GetAudioDeviceName(i, 1);
         if (name)
-            recordDevices_.push_back(&*recordNames_.insert(name).first);
+            m_recordDevices.push_back(&*m_recordNames.insert(name).first);
     }
 }
 
@@ -352,11 +352,11 @@ bool Layer::HasDefaultCapture() {
 }
 
 BOOL Layer::GetDeviceInfo(DWORD device, BASS_DEVICEINFO* info) {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(m_mutex);
     RefreshDevicesLocked();
-    if (!info || device >= devices_.size())
+    if (!info || device >= m_devices.size())
         return 0;
-    const Device& d = *devices_[device];
+    const Device& d = *m_devices[device];
     info->name = d.name.c_str();
     info->driver = d.driver.c_str();
     info->flags = (d.enabled ? BASS_DEVICE_ENABLED : 0) | (d.initialised ? BASS_DEVICE_INIT : 0) |
@@ -365,44 +365,44 @@ BOOL Layer::GetDeviceInfo(DWORD device, BASS_DEVICEINFO* info) {
 }
 
 BOOL Layer::RecordGetDeviceInfo(DWORD device, BASS_DEVICEINFO* info) {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(m_mutex);
     RefreshDevicesLocked();
-    if (!info || device >= recordDevices_.size())
+    if (!info || device >= m_recordDevices.size())
         return 0;
-    info->name = recordDevices_[device]->c_str();
+    info->name = m_recordDevices[device]->c_str();
     const char* driver = SDL_GetCurrentAudioDriver();
-    info->driver = recordNames_.insert(driver ? driver : "").first->c_str();
-    info->flags = BASS_DEVICE_ENABLED | (recordDefault_ && device == 0 ? BASS_DEVICE_DEFAULT : 0);
+    info->driver = m_recordNames.insert(driver ? driver : "").first->c_str();
+    info->flags = BASS_DEVICE_ENABLED | (m_recordDefault && device == 0 ? BASS_DEVICE_DEFAULT : 0);
     return 1;
 }
 
 void Layer::StartThreadsLocked() {
-    if (threadsStarted_)
+    if (m_threadsStarted)
         return;
-    threadsStarted_ = true;
-    feeder_ = std::thread([this] { FeederLoop(); });
-    dispatcher_ = std::thread([this] { DispatcherLoop(); });
-    dispatcherId_ = dispatcher_.get_id();
+    m_threadsStarted = true;
+    m_feeder = std::thread([this] { FeederLoop(); });
+    m_dispatcher = std::thread([this] { DispatcherLoop(); });
+    m_dispatcherId = m_dispatcher.get_id();
 }
 
 BOOL Layer::Init(int device) {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(m_mutex);
     RefreshDevicesLocked();
     if (device == -1) // the system's default output, or no sound without one
-        device = devices_.size() > kDefaultDevice ? int(kDefaultDevice) : 0;
-    if (device < 0 || size_t(device) >= devices_.size())
+        device = m_devices.size() > kDefaultDevice ? int(kDefaultDevice) : 0;
+    if (device < 0 || size_t(device) >= m_devices.size())
         return 0;
-    Device& d = *devices_[device];
+    Device& d = *m_devices[device];
     if (d.initialised)
         return 0; // already initialised: it stays so
     if (!d.enabled)
         return 0;
     StartThreadsLocked();
     if (device == 0) {
-        if (null_.joinable())
-            null_.join();
-        nullRunning_ = true;
-        null_ = std::thread([this] { NullLoop(); });
+        if (m_null.joinable())
+            m_null.join();
+        m_nullRunning = true;
+        m_null = std::thread([this] { NullLoop(); });
     } else {
         SDL_AudioSpec want{};
         want.freq = kLayerRate;
@@ -420,7 +420,7 @@ BOOL Layer::Init(int device) {
         SDL_PauseAudioDevice(id, 0);
     }
     d.initialised = true;
-    current_ = device;
+    m_current = device;
     return 1;
 }
 
@@ -428,48 +428,48 @@ BOOL Layer::Free() {
     SDL_AudioDeviceID id = 0;
     bool stopNull = false;
     {
-        std::lock_guard lock(mutex_);
-        if (current_ < 0 || !devices_[current_]->initialised)
+        std::lock_guard lock(m_mutex);
+        if (m_current < 0 || !m_devices[m_current]->initialised)
             return 0;
-        Device& d = *devices_[current_];
+        Device& d = *m_devices[m_current];
         std::vector<std::shared_ptr<Stream>> mine;
-        for (auto& [h, s] : streams_)
-            if (s->device == current_)
+        for (auto& [h, s] : m_streams)
+            if (s->device == m_current)
                 mine.push_back(s);
         for (auto& s : mine)
             FreeLocked(s);
         d.initialised = false;
         id = d.sdl;
         d.sdl = 0;
-        stopNull = current_ == 0;
+        stopNull = m_current == 0;
     }
     if (id)
         SDL_CloseAudioDevice(id);
     if (stopNull) {
-        nullRunning_ = false;
+        m_nullRunning = false;
         // The thread ends within one period; a later Init(0) joins it.
     }
     return 1;
 }
 
 std::shared_ptr<Stream> Layer::FindLocked(DWORD handle) const {
-    auto it = streams_.find(handle);
-    return it == streams_.end() ? nullptr : it->second;
+    auto it = m_streams.find(handle);
+    return it == m_streams.end() ? nullptr : it->second;
 }
 
 void Layer::Record(AudioLayerEvent::Kind kind, const Stream& s) {
-    std::lock_guard lock(historyMutex_);
-    if (historyOn_)
-        history_.push_back(AudioLayerEvent{kind, s.handle, s.device, s.path});
+    std::lock_guard lock(m_historyMutex);
+    if (m_historyOn)
+        m_history.push_back(AudioLayerEvent{kind, s.handle, s.device, s.path});
 }
 
 HSTREAM Layer::CreateFile(const char* path, DWORD flags) {
     int device;
     {
-        std::lock_guard lock(mutex_);
-        if (current_ < 0 || !devices_[current_]->initialised)
+        std::lock_guard lock(m_mutex);
+        if (m_current < 0 || !m_devices[m_current]->initialised)
             return 0;
-        device = current_;
+        device = m_current;
     }
     if (!path)
         return 0;
@@ -489,12 +489,12 @@ HSTREAM Layer::CreateFile(const char* path, DWORD flags) {
     } else {
         s->lengthFrames = s->decoder.EstimatedFrames();
     }
-    std::lock_guard lock(mutex_);
-    if (!devices_[device]->initialised)
+    std::lock_guard lock(m_mutex);
+    if (!m_devices[device]->initialised)
         return 0;
-    s->handle = nextHandle_++;
+    s->handle = m_nextHandle++;
     s->device = device;
-    streams_[s->handle] = s;
+    m_streams[s->handle] = s;
     Record(AudioLayerEvent::Created, *s);
     return s->handle;
 }
@@ -502,7 +502,7 @@ HSTREAM Layer::CreateFile(const char* path, DWORD flags) {
 void Layer::AttachLocked(const std::shared_ptr<Stream>& s) {
     if (s->attached)
         return;
-    Device& d = *devices_[s->device];
+    Device& d = *m_devices[s->device];
     std::lock_guard mix(d.mix);
     d.active.push_back(s);
     s->attached = true;
@@ -511,7 +511,7 @@ void Layer::AttachLocked(const std::shared_ptr<Stream>& s) {
 void Layer::DetachLocked(const std::shared_ptr<Stream>& s) {
     if (!s->attached)
         return;
-    Device& d = *devices_[s->device];
+    Device& d = *m_devices[s->device];
     std::lock_guard mix(d.mix);
     d.active.erase(std::remove(d.active.begin(), d.active.end(), s), d.active.end());
     s->attached = false;
@@ -521,7 +521,7 @@ void Layer::FreeLocked(const std::shared_ptr<Stream>& s) {
     DetachLocked(s);
     s->state = State::Ended;
     s->syncs.clear();
-    streams_.erase(s->handle);
+    m_streams.erase(s->handle);
     Record(AudioLayerEvent::Freed, *s);
 }
 
@@ -530,20 +530,20 @@ BOOL Layer::StreamFree(HSTREAM handle) {
         return 0;
     std::shared_ptr<Stream> s;
     {
-        std::unique_lock lock(mutex_);
+        std::unique_lock lock(m_mutex);
         s = FindLocked(handle);
         if (s)
             FreeLocked(s);
         // Once the free returns, no end callback of this stream runs any more.
-        if (std::this_thread::get_id() != dispatcherId_)
-            callbackDoneCv_.wait(lock, [&] { return inCallback_ != handle; });
+        if (std::this_thread::get_id() != m_dispatcherId)
+            m_callbackDoneCv.wait(lock, [&] { return m_inCallback != handle; });
     }
     // The stream's memory goes with its last reference (here or on the feeder).
     return s ? 1 : 0;
 }
 
 QWORD Layer::GetLength(DWORD handle, DWORD mode) {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(m_mutex);
     auto s = FindLocked(handle);
     if (!s || mode != BASS_POS_BYTE)
         return kFailure;
@@ -554,7 +554,7 @@ QWORD Layer::GetLength(DWORD handle, DWORD mode) {
 }
 
 QWORD Layer::GetPosition(DWORD handle, DWORD mode) {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(m_mutex);
     auto s = FindLocked(handle);
     if (!s || mode != BASS_POS_BYTE)
         return kFailure;
@@ -562,20 +562,20 @@ QWORD Layer::GetPosition(DWORD handle, DWORD mode) {
 }
 
 double Layer::Bytes2Seconds(DWORD handle, QWORD pos) {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(m_mutex);
     if (!FindLocked(handle))
         return -1.0;
     return double(pos) / double(kBytesPerFrame * kLayerRate);
 }
 
 DWORD Layer::IsActive(DWORD handle) {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(m_mutex);
     auto s = FindLocked(handle);
     return s && s->state == State::Playing ? BASS_ACTIVE_PLAYING : BASS_ACTIVE_STOPPED;
 }
 
 BOOL Layer::SetAttribute(DWORD handle, DWORD attrib, float value) {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(m_mutex);
     auto s = FindLocked(handle);
     if (!s || attrib != BASS_ATTRIB_VOL || !(value >= 0.0f))
         return 0;
@@ -584,9 +584,9 @@ BOOL Layer::SetAttribute(DWORD handle, DWORD attrib, float value) {
 }
 
 BOOL Layer::SetDevice(DWORD handle, DWORD device) {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(m_mutex);
     auto s = FindLocked(handle);
-    if (!s || device >= devices_.size() || !devices_[device]->initialised)
+    if (!s || device >= m_devices.size() || !m_devices[device]->initialised)
         return 0;
     if (s->device == int(device))
         return 1;
@@ -599,23 +599,23 @@ BOOL Layer::SetDevice(DWORD handle, DWORD device) {
 }
 
 DWORD Layer::GetDevice(DWORD handle) {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(m_mutex);
     auto s = FindLocked(handle);
     return s ? DWORD(s->device) : DWORD(-1);
 }
 
 HSYNC Layer::SetSync(DWORD handle, DWORD type, SYNCPROC proc, void* user) {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(m_mutex);
     auto s = FindLocked(handle);
     if (!s || !proc || (type & 0x00ffffffu) != BASS_SYNC_END)
         return 0;
-    const HSYNC sync = nextHandle_++;
+    const HSYNC sync = m_nextHandle++;
     s->syncs.push_back(Sync{sync, type, proc, user});
     return sync;
 }
 
 BOOL Layer::RemoveSync(DWORD handle, HSYNC sync) {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(m_mutex);
     auto s = FindLocked(handle);
     if (!s)
         return 0;
@@ -660,13 +660,13 @@ bool Layer::Fill(Stream& s, size_t limit) {
 }
 
 BOOL Layer::Play(DWORD handle, BOOL restart) {
-    std::unique_lock lock(mutex_);
+    std::unique_lock lock(m_mutex);
     auto s = FindLocked(handle);
     if (!s)
         return 0;
     if (s->state == State::Playing && !restart)
         return 1;
-    if (!devices_[s->device]->initialised)
+    if (!m_devices[s->device]->initialised)
         return 0;
     DetachLocked(s);
     {
@@ -696,24 +696,24 @@ BOOL Layer::Play(DWORD handle, BOOL restart) {
 }
 
 void Layer::WakeFeeder() {
-    feederWake_ = true;
-    feederCv_.notify_one();
+    m_feederWake = true;
+    m_feederCv.notify_one();
 }
 
 void Layer::FeederLoop() {
     std::vector<std::shared_ptr<Stream>> playing;
-    while (!quit_) {
+    while (!m_quit) {
         {
-            std::unique_lock lock(feederMutex_);
-            feederCv_.wait_for(lock, kFeederPeriod, [&] { return feederWake_.load() || quit_; });
-            feederWake_ = false;
+            std::unique_lock lock(m_feederMutex);
+            m_feederCv.wait_for(lock, kFeederPeriod, [&] { return m_feederWake.load() || m_quit; });
+            m_feederWake = false;
         }
-        if (quit_)
+        if (m_quit)
             break;
         playing.clear();
         {
-            std::lock_guard lock(mutex_);
-            for (auto& [h, s] : streams_)
+            std::lock_guard lock(m_mutex);
+            for (auto& [h, s] : m_streams)
                 if (s->state == State::Playing)
                     playing.push_back(s);
         }
@@ -730,7 +730,7 @@ void Layer::FeederLoop() {
 }
 
 void Layer::HandleEnd(const std::shared_ptr<Stream>& s) {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(m_mutex);
     if (s->state != State::Playing || FindLocked(s->handle) != s)
         return;
     // The mixer may have been detached and the stream restarted meanwhile: only a
@@ -744,19 +744,19 @@ void Layer::HandleEnd(const std::shared_ptr<Stream>& s) {
     for (const Sync& sync : s->syncs)
         if ((sync.type & 0x00ffffffu) == BASS_SYNC_END)
             ev.syncs.push_back(sync);
-    events_.push_back(std::move(ev));
-    dispatchCv_.notify_one();
+    m_events.push_back(std::move(ev));
+    m_dispatchCv.notify_one();
 }
 
 void Layer::DispatcherLoop() {
-    std::unique_lock lock(mutex_);
+    std::unique_lock lock(m_mutex);
     while (true) {
-        dispatchCv_.wait(lock, [&] { return quit_ || !events_.empty(); });
-        if (quit_)
+        m_dispatchCv.wait(lock, [&] { return m_quit || !m_events.empty(); });
+        if (m_quit)
             return;
-        EndEvent ev = std::move(events_.front());
-        events_.pop_front();
-        inCallback_ = ev.stream;
+        EndEvent ev = std::move(m_events.front());
+        m_events.pop_front();
+        m_inCallback = ev.stream;
         for (const Sync& sync : ev.syncs) {
             // A sync removed, or a stream freed, before its turn is not called.
             auto s = FindLocked(ev.stream);
@@ -775,17 +775,17 @@ void Layer::DispatcherLoop() {
             s.reset();
             lock.lock();
         }
-        inCallback_ = 0;
-        callbackDoneCv_.notify_all();
+        m_inCallback = 0;
+        m_callbackDoneCv.notify_all();
     }
 }
 
 void Layer::NullLoop() {
-    Device& d = *devices_[0];
+    Device& d = *m_devices[0];
     using Clock = std::chrono::steady_clock;
     auto last = Clock::now();
     double carry = 0.0;
-    while (nullRunning_ && !quit_) {
+    while (m_nullRunning && !m_quit) {
         std::this_thread::sleep_for(kNullPeriod);
         const auto now = Clock::now();
         carry += std::chrono::duration<double>(now - last).count() * kLayerRate;
@@ -825,35 +825,35 @@ void Layer::SdlCallback(void* user, Uint8* data, int len) {
 }
 
 void Layer::SetHistory(bool on) {
-    std::lock_guard lock(historyMutex_);
-    historyOn_ = on;
+    std::lock_guard lock(m_historyMutex);
+    m_historyOn = on;
 }
 
 void Layer::ClearHistory() {
-    std::lock_guard lock(historyMutex_);
-    history_.clear();
+    std::lock_guard lock(m_historyMutex);
+    m_history.clear();
 }
 
 std::vector<AudioLayerEvent> Layer::History() {
-    std::lock_guard lock(historyMutex_);
-    return history_;
+    std::lock_guard lock(m_historyMutex);
+    return m_history;
 }
 
 std::string Layer::StreamPath(DWORD handle) {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(m_mutex);
     auto s = FindLocked(handle);
     return s ? s->path : std::string();
 }
 
 float Layer::StreamVolume(DWORD handle) {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(m_mutex);
     auto s = FindLocked(handle);
     return s ? s->volume.load() : -1.0f;
 }
 
 int Layer::LiveStreams() {
-    std::lock_guard lock(mutex_);
-    return int(streams_.size());
+    std::lock_guard lock(m_mutex);
+    return int(m_streams.size());
 }
 
 } // namespace

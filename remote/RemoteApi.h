@@ -7,6 +7,7 @@
 
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QList>
 #include <QStringList>
 #include <QTime>
 #include <optional>
@@ -79,7 +80,52 @@ public:
     HttpReply Handle(const HttpRequest& request);
 
 private:
-    QJsonObject Route(const HttpRequest& request, int& status);
+    // One request on its way through a route: the path under /api/ in segments
+    // ("playlist/3/next" -> "playlist", "3", "next").
+    struct Call {
+        const HttpRequest& request;
+        const QStringList& path;
+    };
+    using Handler = HttpReply (RemoteApi::*)(const Call&);
+    // A route: its method ("GET" answers HEAD too), its path with "*" for one
+    // segment of any text, and the member function that answers it.
+    struct Route {
+        const char* method;
+        const char* pattern;
+        Handler handler;
+    };
+    static const QList<Route>& Routes();
+    // Finds the route of a request; 404 when no route has its path, 405 with the
+    // methods of that path in Allow when none of them takes its method.
+    HttpReply Dispatch(const HttpRequest& request);
+
+    // {"ok": true, "state": ..., extra...}: the answer of an action.
+    HttpReply Done(QJsonObject extra = {}, int status = 200);
+
+    HttpReply GetState(const Call& call);
+    HttpReply GetPlaylist(const Call& call);
+    HttpReply PostNext(const Call& call);
+    HttpReply PostPlayPause(const Call& call);
+    HttpReply PostStop(const Call& call);
+    HttpReply PostRepeat(const Call& call);
+    HttpReply PostStopAfter(const Call& call);
+    HttpReply PostPlaylistRowNext(const Call& call);
+    HttpReply GetCaptions(const Call& call);
+    HttpReply PostCaption(const Call& call);
+    HttpReply PostCaptionsClear(const Call& call);
+    HttpReply PostCaptionPublish(const Call& call);
+    HttpReply PostCountdownStart(const Call& call);
+    HttpReply PostCountdownStop(const Call& call);
+    HttpReply PostMarquee(const Call& call);
+    HttpReply GetEffects(const Call& call);
+    HttpReply PostEffectsTab(const Call& call);
+    HttpReply PostEffectsPlay(const Call& call);
+    HttpReply PostEffectsStop(const Call& call);
+    HttpReply PostClockAnnounce(const Call& call);
+
+    // Chooses the effects tab a body names ("tab": its number from 1 or its
+    // name) when it is not the current one; false when the body names none.
+    bool ChooseTabOf(const QJsonObject& body);
 
     RemoteDesk* m_desk;
 };

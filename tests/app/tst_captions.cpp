@@ -3,6 +3,7 @@
 #include "../player/PlayerTestSupport.h"
 #include "app/TfrmMain.h"
 #include "media/TIniDocument.h"
+#include "tests/DeskTestSupport.h"
 
 #include <QAction>
 #include <QApplication>
@@ -68,12 +69,7 @@ void Type(QWidget* widget, const QString& text) {
     }
 }
 
-void AddMediaRow(TfrmMain* w, const QString& path, const QString& link) {
-    QTreeWidgetItem* row = w->lstPlayList->AddItem();
-    for (const QString& s :
-         {QFileInfo(path).fileName(), QStringLiteral("00:00:00"), path, QStringLiteral("0"), link})
-        w->lstPlayList->AddSubItem(row, s);
-}
+using desktest::AddRow;
 
 } // namespace
 
@@ -114,8 +110,7 @@ void TstCaptions::initTestCase() {
 }
 
 void TstCaptions::init() {
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(QDir::setCurrent(m_dir->path()));
+    QVERIFY(desktest::EnterNewWorkFolder(m_dir));
     m_out = m_dir->filePath(QStringLiteral("out"));
     QVERIFY(QDir().mkpath(m_out));
     QFile config(QStringLiteral("config.ini"));
@@ -133,9 +128,7 @@ void TstCaptions::init() {
 }
 
 void TstCaptions::cleanup() {
-    m_w.reset();
-    QDir::setCurrent(QDir::tempPath());
-    m_dir.reset();
+    desktest::CloseDesk(m_w, m_dir);
 }
 
 void TstCaptions::AddCaption(const QString& a, const QString& b, const QString& c) {
@@ -293,6 +286,7 @@ void TstCaptions::editorModes() {
     QCOMPARE(m_w->txtPonencia->text(), QStringLiteral("Tema 2"));
     QCOMPARE(m_w->txtDetalles->text(), QStringLiteral("d2"));
     QCOMPARE(m_w->cmdAdd->text(), QStringLiteral("Edit"));
+    QVERIFY(m_w->CaptionEditor().Editing());
     QVERIFY(!list->isEnabled());
     // Nothing changes the list meanwhile, whoever asks.
     m_w->sbmTitDelete->trigger();
@@ -314,6 +308,7 @@ void TstCaptions::editorModes() {
     QCOMPARE(Row(list, 1),
              (QStringList{QStringLiteral("Do"), QStringLiteral("Tema 2"), QString()}));
     QCOMPARE(m_w->cmdAdd->text(), QStringLiteral("Add"));
+    QVERIFY(!m_w->CaptionEditor().Editing());
     QVERIFY(list->isEnabled());
     QVERIFY(m_w->txtPonente->text().isEmpty() && m_w->txtPonencia->text().isEmpty());
 
@@ -469,7 +464,7 @@ void TstCaptions::linksPublishedByNextAndCleared() {
                             QStringLiteral("99"), QString(),           QStringLiteral("abc"),
                             QStringLiteral("4"),  QStringLiteral("5")};
     for (const QString& link : links)
-        AddMediaRow(m_w.get(), m_clip, link);
+        AddRow(m_w.get(), m_clip, link);
 
     auto nextRow = [&](int row) {
         RemoveOutputs();
@@ -554,7 +549,7 @@ void TstCaptions::firstCaptionAtTheEndOfMedia() {
     // replaces it.
     m_w->chkTopSubtitle->setChecked(true);
     m_w->cmdStopOnPlay->setChecked(false);
-    AddMediaRow(m_w.get(), m_clip, QStringLiteral("2"));
+    AddRow(m_w.get(), m_clip, QStringLiteral("2"));
     m_w->NextIndex = 0;
     endOfMedia();
     QCOMPARE(m_w->CurrentIndex, 0);

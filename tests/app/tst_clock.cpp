@@ -3,6 +3,7 @@
 #include "app/SaveThrottle.h"
 #include "app/TfrmMain.h"
 #include "media/TavoriaError.h"
+#include "tests/DeskTestSupport.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -74,8 +75,7 @@ private:
 };
 
 void TstClock::init() {
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(QDir::setCurrent(m_dir->path()));
+    QVERIFY(desktest::EnterNewWorkFolder(m_dir));
     m_out = m_dir->filePath(QStringLiteral("out"));
     QVERIFY(QDir().mkpath(m_out));
     WriteAll(QStringLiteral("config.ini"), "[CONFIG]\nOutTextos=" + m_out.toUtf8() + "\n");
@@ -85,15 +85,13 @@ void TstClock::Start() {
     m_w = std::make_unique<TfrmMain>();
     // A clock of the test's own that stands still: the ticks are the test's.
     m_now = At(9, 5, 3, 250);
-    m_w->ClockBeatSource()->SetClock([this] { return m_now; });
+    m_w->SecondTimerDriver()->SetClock([this] { return m_now; });
     m_w->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_w.get()));
 }
 
 void TstClock::cleanup() {
-    m_w.reset();
-    QDir::setCurrent(QDir::tempPath());
-    m_dir.reset();
+    desktest::CloseDesk(m_w, m_dir);
 }
 
 void TstClock::clockFileHoldsTheTime() {
@@ -120,7 +118,7 @@ void TstClock::clockAndCountdownShareTheBeat() {
     // The real clock and the real timers: both files change in the same beat, the
     // clock first, each beat in a new second, and the clock file holds the second
     // it was written in.
-    TClockBeat* beat = m_w->ClockBeatSource();
+    TSecondTimerDriver* beat = m_w->SecondTimerDriver();
     beat->SetClock([] { return QDateTime::currentMSecsSinceEpoch(); });
     struct Seen {
         char file;
@@ -146,7 +144,7 @@ void TstClock::clockAndCountdownShareTheBeat() {
     for (int i = 0; i < seen.size(); ++i) {
         const Seen& s = seen[i];
         if (s.file == 'h') {
-            const qint64 second = ClockBeat::SecondOf(s.at);
+            const qint64 second = SecondSchedule::SecondOf(s.at);
             QVERIFY2(second > lastSecond, "a second was written twice");
             lastSecond = second;
             QCOMPARE(s.content, ClockText(s.at).toLatin1());
@@ -155,7 +153,7 @@ void TstClock::clockAndCountdownShareTheBeat() {
         // The countdown comes right after the clock, in the same beat.
         QVERIFY(i > 0);
         QCOMPARE(seen[i - 1].file, 'h');
-        QCOMPARE(ClockBeat::SecondOf(s.at), ClockBeat::SecondOf(seen[i - 1].at));
+        QCOMPARE(SecondSchedule::SecondOf(s.at), SecondSchedule::SecondOf(seen[i - 1].at));
         ++countdownTicks;
         const QByteArray expected =
             QTime(0, 5, 0).addSecs(-countdownTicks).toString(QStringLiteral("mm:ss")).toLatin1();

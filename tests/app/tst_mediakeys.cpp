@@ -4,6 +4,7 @@
 #include "app/TfrmMain.h"
 #include "platform/MediaKeys.h"
 #include "player/VlcPlayerUnit.h"
+#include "tests/DeskTestSupport.h"
 #include "tests/SessionSkip.h"
 
 #include <QApplication>
@@ -121,13 +122,7 @@ private:
     std::vector<xcb_keysym_t> m_original, m_current;
 };
 
-void AddRow(TfrmMain* w, const QString& path) {
-    TListView* pl = w->lstPlayList;
-    QTreeWidgetItem* row = pl->AddItem();
-    for (const QString& s : {QFileInfo(path).fileName(), QStringLiteral("00:00:00"), path,
-                             QStringLiteral("0"), QString()})
-        pl->AddSubItem(row, s);
-}
+using desktest::AddRow;
 
 } // namespace
 

@@ -7,6 +7,7 @@
 #include "media/PlaylistFile.h"
 #include "media/TavoriaError.h"
 #include "media/TitleLookup.h"
+#include "tests/DeskTestSupport.h"
 
 #include <QAction>
 #include <QApplication>
@@ -108,21 +109,15 @@ private:
 };
 
 void TstMediaLib::init() {
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(QDir::setCurrent(m_dir->path()));
+    QVERIFY(desktest::EnterNewWorkFolder(m_dir));
     qputenv("TAVORIA_TITLE_HOST", m_server.Host().toUtf8());
     m_server.SetTitle("T&iacute;tulo &amp; m&aacute;s");
     m_server.ClearRequests();
-    m_w = std::make_unique<TfrmMain>();
-    m_w->resize(1176, 700);
-    m_w->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_w.get()));
+    QVERIFY(desktest::OpenDesk(m_w, {}, QSize(1176, 700)));
 }
 
 void TstMediaLib::cleanup() {
-    m_w.reset();
-    QDir::setCurrent(QDir::tempPath());
-    m_dir.reset();
+    desktest::CloseDesk(m_w, m_dir);
 }
 
 void TstMediaLib::effectsFoldersInNameOrderAnd25ReadableTabs() {
@@ -201,10 +196,16 @@ void TstMediaLib::effectsFoldersInNameOrderAnd25ReadableTabs() {
     m_w->txtFolderCunas->setText(QString());
     m_w->txtFolderCunas->setText(fx);
     QCOMPARE(strip->Tabs(), (QStringList{"Jingles", "Noticias", "Risas"}));
-    QTest::qWait(50);
-    QVERIFY(!strip->Scrolls());
-    for (int i = 0; i < 3; ++i)
-        QVERIFY(strip->TabArea().contains(strip->TabRect(i)));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&] {
+            if (strip->Scrolls())
+                return false;
+            for (int i = 0; i < 3; ++i)
+                if (!strip->TabArea().contains(strip->TabRect(i)))
+                    return false;
+            return true;
+        }(),
+        5000);
 }
 
 void TstMediaLib::addressesTypedUnderThePlaylist() {

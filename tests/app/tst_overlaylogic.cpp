@@ -3,9 +3,9 @@
 // countdown, the clock's alignment to the wall-clock second and the reporting of
 // repeated failures.
 #include "app/CaptionLogic.h"
-#include "app/ClockBeat.h"
 #include "app/Countdown.h"
 #include "app/RepeatedFailure.h"
+#include "app/SecondTimer.h"
 #include "media/TavoriaError.h"
 
 #include <QElapsedTimer>
@@ -195,25 +195,25 @@ void TstOverlayLogic::countdownEdges() {
 
 void TstOverlayLogic::beatAimsJustPastEachSecond() {
     const qint64 base = 1'700'000'000'000; // a second's start
-    QCOMPARE(ClockBeat::DelayToNextSecond(base), 1000 + ClockBeat::kLeadMs);
-    QCOMPARE(ClockBeat::DelayToNextSecond(base + 420), 580 + ClockBeat::kLeadMs);
-    QCOMPARE(ClockBeat::DelayToNextSecond(base + 999), 1 + ClockBeat::kLeadMs);
-    QCOMPARE(ClockBeat::SecondOf(-1), qint64(-1));
-    QCOMPARE(ClockBeat::SecondOf(-1000), qint64(-1));
-    QCOMPARE(ClockBeat::SecondOf(-1001), qint64(-2));
+    QCOMPARE(SecondSchedule::DelayToNextSecond(base), 1000 + SecondSchedule::kLeadMs);
+    QCOMPARE(SecondSchedule::DelayToNextSecond(base + 420), 580 + SecondSchedule::kLeadMs);
+    QCOMPARE(SecondSchedule::DelayToNextSecond(base + 999), 1 + SecondSchedule::kLeadMs);
+    QCOMPARE(SecondSchedule::SecondOf(-1), qint64(-1));
+    QCOMPARE(SecondSchedule::SecondOf(-1000), qint64(-1));
+    QCOMPARE(SecondSchedule::SecondOf(-1001), qint64(-2));
 
     // Started 420 ms into a second (as a start-up might): from the first wake on,
     // each tick is the lead past its second, whatever the phase of the start.
-    ClockBeat beat;
+    SecondSchedule beat;
     qint64 now = base + 420;
-    ClockBeat::Wake w = beat.OnWake(now);
+    SecondSchedule::Wake w = beat.OnWake(now);
     QVERIFY(w.tick);
     for (int i = 1; i <= 5; ++i) {
         now += w.delayMs;
         w = beat.OnWake(now);
         QVERIFY(w.tick);
         QCOMPARE(w.second, base / 1000 + i);
-        QCOMPARE(now - w.second * 1000, qint64(ClockBeat::kLeadMs));
+        QCOMPARE(now - w.second * 1000, qint64(SecondSchedule::kLeadMs));
     }
 }
 
@@ -221,11 +221,11 @@ void TstOverlayLogic::beatNeverSkipsOrRepeatsWithJitter() {
     // Wakes come up to 900 ms early or late: still each second exactly once.
     QRandomGenerator random(12345);
     for (const int jitter : {0, 5, 100, 500, 900}) {
-        ClockBeat beat;
+        SecondSchedule beat;
         qint64 now = 1'700'000'000'137;
         qint64 last = -1;
         int ticks = 0, wakes = 0;
-        ClockBeat::Wake w = beat.OnWake(now);
+        SecondSchedule::Wake w = beat.OnWake(now);
         last = w.second;
         while (ticks < 5000) {
             const qint64 target = now + w.delayMs;
@@ -244,7 +244,7 @@ void TstOverlayLogic::beatNeverSkipsOrRepeatsWithJitter() {
                                      .arg(w.second)
                                      .arg(last)));
             // The tick is never later than the wake's own lateness past the second.
-            QVERIFY(now - w.second * 1000 <= ClockBeat::kLeadMs + std::max(jitter, 0));
+            QVERIFY(now - w.second * 1000 <= SecondSchedule::kLeadMs + std::max(jitter, 0));
             last = w.second;
             ++ticks;
         }
@@ -254,19 +254,19 @@ void TstOverlayLogic::beatNeverSkipsOrRepeatsWithJitter() {
 }
 
 void TstOverlayLogic::beatFollowsClockSteps() {
-    ClockBeat beat;
+    SecondSchedule beat;
     const qint64 base = 1'700'000'000'000;
     QVERIFY(beat.OnWake(base + 2).tick);
     // The machine was held up (or the clock set forward) by three seconds: the
     // tick is the current second, not the ones in between.
-    ClockBeat::Wake w = beat.OnWake(base + 3002);
+    SecondSchedule::Wake w = beat.OnWake(base + 3002);
     QVERIFY(w.tick);
     QCOMPARE(w.second, base / 1000 + 3);
     // The clock set back by an hour: it ticks the new time at once, not after an hour.
     w = beat.OnWake(base - 3600'000 + 500);
     QVERIFY(w.tick);
     QCOMPARE(w.second, base / 1000 - 3600);
-    QCOMPARE(w.delayMs, 500 + ClockBeat::kLeadMs);
+    QCOMPARE(w.delayMs, 500 + SecondSchedule::kLeadMs);
     QVERIFY(!beat.OnWake(base - 3600'000 + 600).tick);
 }
 
@@ -316,7 +316,7 @@ void TstOverlayLogic::secondTimersTickTogether() {
     // Real timers, the real clock. Only what a busy machine cannot break is asserted:
     // each tick is a new second, the two timers tick in the same beat in the order
     // they were made, and nothing ticks once both are stopped.
-    TClockBeat beat;
+    TSecondTimerDriver beat;
     TSecondTimer first(&beat), second(&beat);
     QCOMPARE(first.interval(), 1000);
     QVERIFY(!beat.IsRunning());
@@ -326,10 +326,10 @@ void TstOverlayLogic::secondTimersTickTogether() {
     };
     QList<Tick> ticks;
     connect(&first, &TSecondTimer::timeout, this, [&] {
-        ticks.push_back({1, ClockBeat::SecondOf(beat.Now())});
+        ticks.push_back({1, SecondSchedule::SecondOf(beat.Now())});
     });
     connect(&second, &TSecondTimer::timeout, this, [&] {
-        ticks.push_back({2, ClockBeat::SecondOf(beat.Now())});
+        ticks.push_back({2, SecondSchedule::SecondOf(beat.Now())});
     });
     second.start();
     first.start();
@@ -353,7 +353,7 @@ void TstOverlayLogic::secondTimersTickTogether() {
 
 void TstOverlayLogic::countdownTimerWaitsHalfASecond() {
     // A clock of our own, set so that the start falls 100 ms before a second ends.
-    TClockBeat beat;
+    TSecondTimerDriver beat;
     const qint64 shift = 900 - QDateTime::currentMSecsSinceEpoch() % 1000;
     beat.SetClock([shift] { return QDateTime::currentMSecsSinceEpoch() + shift; });
     TSecondTimer clock(&beat), countdown(&beat);
@@ -374,10 +374,10 @@ void TstOverlayLogic::countdownTimerWaitsHalfASecond() {
     // The clock ticks at the very next second; the countdown lets it go by, so its
     // first second is not cut to a few milliseconds.
     QVERIFY(clockFirst >= 0);
-    QCOMPARE(ClockBeat::SecondOf(clockFirst), ClockBeat::SecondOf(started) + 1);
+    QCOMPARE(SecondSchedule::SecondOf(clockFirst), SecondSchedule::SecondOf(started) + 1);
     QVERIFY2(countdownFirst - started >= 500,
              qPrintable(QString::number(countdownFirst - started)));
-    QVERIFY(ClockBeat::SecondOf(countdownFirst) >= ClockBeat::SecondOf(started) + 2);
+    QVERIFY(SecondSchedule::SecondOf(countdownFirst) >= SecondSchedule::SecondOf(started) + 2);
 }
 
 QTEST_GUILESS_MAIN(TstOverlayLogic)

@@ -3,6 +3,7 @@
 #include "app/RowFileCheck.h"
 #include "app/TfrmMain.h"
 #include "media/MediaFunctions.h"
+#include "tests/DeskTestSupport.h"
 
 #include <QApplication>
 #include <QDir>
@@ -50,12 +51,8 @@ private:
 };
 
 void TstPlaylistDrops::init() {
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(QDir::setCurrent(m_dir->path()));
-    m_w = std::make_unique<TfrmMain>();
-    m_w->resize(1176, 900);
-    m_w->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_w.get()));
+    QVERIFY(desktest::EnterNewWorkFolder(m_dir));
+    QVERIFY(desktest::OpenDesk(m_w, {}, QSize(1176, 900)));
     for (int i = 1; i <= 5; ++i) {
         QTreeWidgetItem* row = m_w->lstPlayList->AddItem();
         for (const QString& s :
@@ -67,9 +64,7 @@ void TstPlaylistDrops::init() {
 }
 
 void TstPlaylistDrops::cleanup() {
-    m_w.reset();
-    QDir::setCurrent(QDir::tempPath());
-    m_dir.reset();
+    desktest::CloseDesk(m_w, m_dir);
 }
 
 void TstPlaylistDrops::reorderRows() {

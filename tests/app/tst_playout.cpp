@@ -3,6 +3,7 @@
 #include "../player/PlayerTestSupport.h"
 #include "app/TfrmMain.h"
 #include "media/MediaFunctions.h"
+#include "tests/DeskTestSupport.h"
 #include "tests/SessionSkip.h"
 
 #include <QAction>
@@ -28,13 +29,7 @@ QString StatusText(TfrmMain* w) {
     return w->barStatus->Panel(0)->text();
 }
 
-void AddRow(TfrmMain* w, const QString& path) {
-    TListView* pl = w->lstPlayList;
-    QTreeWidgetItem* row = pl->AddItem();
-    for (const QString& s : {QFileInfo(path).fileName(), QStringLiteral("00:00:00"), path,
-                             QStringLiteral("0"), QString()})
-        pl->AddSubItem(row, s);
-}
+using desktest::AddRow;
 
 bool Run(const QString& program, const QStringList& args) {
     return QProcess::execute(program, args) == 0;
@@ -127,12 +122,8 @@ void TstPlayout::initTestCase() {
 }
 
 void TstPlayout::init() {
-    m_work = std::make_unique<QTemporaryDir>();
-    QVERIFY(QDir::setCurrent(m_work->path()));
-    m_w = std::make_unique<TfrmMain>();
-    m_w->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_w.get()));
-    m_w->txtCurrentSong->setText(m_work->path());
+    QVERIFY(desktest::EnterNewWorkFolder(m_work));
+    QVERIFY(desktest::OpenDesk(m_w, m_work->path()));
 }
 
 void TstPlayout::savedVolumeAtTheBottomIsSilence() {
@@ -143,9 +134,7 @@ void TstPlayout::savedVolumeAtTheBottomIsSilence() {
     QVERIFY(config.open(QIODevice::WriteOnly));
     config.write("[CONFIG]\nVolPrincipal=100\n");
     config.close();
-    m_w = std::make_unique<TfrmMain>();
-    m_w->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_w.get()));
+    QVERIFY(desktest::OpenDesk(m_w));
     QCOMPARE(m_w->volPrincipal->value(), 100);
     AddRow(m_w.get(), m_clip10);
     int playing = 0;
@@ -156,9 +145,7 @@ void TstPlayout::savedVolumeAtTheBottomIsSilence() {
 }
 
 void TstPlayout::cleanup() {
-    m_w.reset();
-    QDir::setCurrent(QDir::tempPath());
-    m_work.reset();
+    desktest::CloseDesk(m_w, m_work);
 }
 
 void TstPlayout::listPlaysItselfInALoop() {

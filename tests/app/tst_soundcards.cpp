@@ -4,8 +4,10 @@
 // recorded from the null sinks' monitors ("MainOut" = main_out, "JingleCard" =
 // jingle_out).
 #include "../audio/MonitorRecorder.h"
+#include "app/CuePlayer.h"
 #include "app/TfrmMain.h"
 #include "player/VlcPlayerUnit.h"
+#include "tests/DeskTestSupport.h"
 #include "tests/SessionSkip.h"
 
 #include <QApplication>
@@ -22,13 +24,7 @@ using audiotest::MonitorRecorder;
 
 namespace {
 
-void AddRow(TfrmMain* w, const QString& path) {
-    TListView* pl = w->lstPlayList;
-    QTreeWidgetItem* row = pl->AddItem();
-    for (const QString& s : {QFileInfo(path).fileName(), QStringLiteral("00:00:00"), path,
-                             QStringLiteral("0"), QString()})
-        pl->AddSubItem(row, s);
-}
+using desktest::AddRow;
 
 bool SetDefaultSink(const char* sink) {
     return audiotest::Run(QStringLiteral("pactl"), {"set-default-sink", sink});
@@ -132,23 +128,17 @@ void TstSoundCards::initTestCase() {
 }
 
 void TstSoundCards::init() {
-    m_work = std::make_unique<QTemporaryDir>();
-    QVERIFY(QDir::setCurrent(m_work->path()));
+    QVERIFY(desktest::EnterNewWorkFolder(m_work));
     QVERIFY(SetDefaultSink("main_out"));
 }
 
 void TstSoundCards::cleanup() {
-    m_w.reset();
-    QDir::setCurrent(QDir::tempPath());
-    m_work.reset();
+    desktest::CloseDesk(m_w, m_work);
     SetDefaultSink("main_out");
 }
 
 void TstSoundCards::Start() {
-    m_w = std::make_unique<TfrmMain>();
-    m_w->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_w.get()));
-    m_w->txtCurrentSong->setText(m_work->path());
+    QVERIFY(desktest::OpenDesk(m_w, m_work->path()));
 }
 
 void TstSoundCards::Choose(QComboBox* list, const QString& text) {
@@ -196,7 +186,14 @@ void TstSoundCards::defaultSettingsPlaylistOnFirstCardEffectsOnDefault() {
     QCOMPARE(m_w->lstJingles->RowCount(), 1);
     m_w->lstJingles->setCurrentItem(m_w->lstJingles->Row(0));
     m_w->lstJinglesDblClick();
-    QTest::qWait(200);
+    // The effect is under way before its card is recorded.
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&] {
+            const HSTREAM cue = m_w->Cue()->CueStream();
+            const QWORD at = BASS_ChannelGetPosition(cue, BASS_POS_BYTE);
+            return BASS_ChannelIsActive(cue) == BASS_ACTIVE_PLAYING && at != QWORD(-1) && at > 0;
+        }(),
+        5000);
     VERIFY_HEARD_ONLY_ON("jingle_out", kToneRms * 0.99);
     m_w->cmdStopCueClick();
 }

@@ -5,6 +5,7 @@
 #include "../player/PlayerTestSupport.h"
 #include "app/TfrmMain.h"
 #include "media/MediaFunctions.h"
+#include "tests/DeskTestSupport.h"
 #include "tests/SessionSkip.h"
 
 #include <QApplication>
@@ -28,13 +29,7 @@ QString StatusText(TfrmMain* w) {
     return w->barStatus->Panel(0)->text();
 }
 
-void AddRow(TfrmMain* w, const QString& path, const QString& caption = {}) {
-    TListView* pl = w->lstPlayList;
-    QTreeWidgetItem* row = pl->AddItem();
-    for (const QString& s : {QFileInfo(path).fileName(), QStringLiteral("00:00:00"), path,
-                             QStringLiteral("0"), caption})
-        pl->AddSubItem(row, s);
-}
+using desktest::AddRow;
 
 bool Run(const QString& program, const QStringList& args) {
     return QProcess::execute(program, args) == 0;
@@ -78,22 +73,15 @@ void TstTransport::initTestCase() {
 }
 
 void TstTransport::init() {
-    m_work = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_work->isValid());
-    QVERIFY(QDir::setCurrent(m_work->path()));
+    QVERIFY(desktest::EnterNewWorkFolder(m_work));
 }
 
 void TstTransport::OpenDesk() {
-    m_w = std::make_unique<TfrmMain>();
-    m_w->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_w.get()));
-    m_w->txtCurrentSong->setText(m_work->path());
+    QVERIFY(desktest::OpenDesk(m_w, m_work->path()));
 }
 
 void TstTransport::cleanup() {
-    m_w.reset();
-    QDir::setCurrent(QDir::tempPath());
-    m_work.reset();
+    desktest::CloseDesk(m_w, m_work);
 }
 
 void TstTransport::nextOnAMissingFileAnswersAtOnce() {

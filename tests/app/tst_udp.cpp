@@ -3,6 +3,7 @@
 #include "../player/PlayerTestSupport.h"
 #include "app/TfrmMain.h"
 #include "media/MediaFunctions.h"
+#include "tests/DeskTestSupport.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -17,13 +18,7 @@
 
 namespace {
 
-void AddRow(TfrmMain* w, const QString& path) {
-    TListView* pl = w->lstPlayList;
-    QTreeWidgetItem* row = pl->AddItem();
-    for (const QString& s : {QFileInfo(path).fileName(), QStringLiteral("00:00:00"), path,
-                             QStringLiteral("0"), QString()})
-        pl->AddSubItem(row, s);
-}
+using desktest::AddRow;
 
 // A port no one listens on now (a free TCP port number, reused for UDP).
 int FreePort() {
@@ -95,18 +90,12 @@ void TstUdp::initTestCase() {
 }
 
 void TstUdp::init() {
-    m_work = std::make_unique<QTemporaryDir>();
-    QVERIFY(QDir::setCurrent(m_work->path()));
-    m_w = std::make_unique<TfrmMain>();
-    m_w->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_w.get()));
-    m_w->txtCurrentSong->setText(m_work->path());
+    QVERIFY(desktest::EnterNewWorkFolder(m_work));
+    QVERIFY(desktest::OpenDesk(m_w, m_work->path()));
 }
 
 void TstUdp::cleanup() {
-    m_w.reset();
-    QDir::setCurrent(QDir::tempPath());
-    m_work.reset();
+    desktest::CloseDesk(m_w, m_work);
 }
 
 void TstUdp::streamCarriesSoundFromItsStart_data() {

@@ -21,23 +21,23 @@ constexpr int kRecordRate = 22050;
 class MonitorRecorder {
 public:
     explicit MonitorRecorder(const QString& sink) {
-        process_.start("parec", {"-d", sink + ".monitor", "--format=s16le",
-                                 QStringLiteral("--rate=%1").arg(kRecordRate), "--channels=2",
-                                 "--latency-msec=20"});
+        m_process.start("parec", {"-d", sink + ".monitor", "--format=s16le",
+                                  QStringLiteral("--rate=%1").arg(kRecordRate), "--channels=2",
+                                  "--latency-msec=20"});
     }
-    bool Started() { return process_.waitForStarted(5000); }
+    bool Started() { return m_process.waitForStarted(5000); }
     // Stops and returns the per-channel RMS of each 50 ms window.
     QList<std::pair<double, double>> Finish() {
-        process_.terminate();
-        process_.waitForFinished(5000);
-        data_ += process_.readAllStandardOutput();
+        m_process.terminate();
+        m_process.waitForFinished(5000);
+        m_data += m_process.readAllStandardOutput();
         return Windows();
     }
     // The per-channel RMS of each 50 ms window recorded so far.
     QList<std::pair<double, double>> Windows() const {
         QList<std::pair<double, double>> windows;
-        const auto* s = reinterpret_cast<const qint16*>(data_.constData());
-        const qsizetype frames = data_.size() / 4;
+        const auto* s = reinterpret_cast<const qint16*>(m_data.constData());
+        const qsizetype frames = m_data.size() / 4;
         const int window = kRecordRate / 20;
         for (qsizetype at = 0; at + window <= frames; at += window) {
             double l = 0, r = 0;
@@ -50,16 +50,16 @@ public:
         }
         return windows;
     }
-    void Pump() { data_ += process_.readAllStandardOutput(); }
+    void Pump() { m_data += m_process.readAllStandardOutput(); }
     // What was recorded: 16-bit stereo frames at kRecordRate.
-    const QByteArray& Data() const { return data_; }
+    const QByteArray& Data() const { return m_data; }
     // Seconds of sound recorded so far (a sink that plays nothing may deliver less
     // than the time that passed).
-    double Seconds() const { return double(data_.size()) / (4.0 * kRecordRate); }
+    double Seconds() const { return double(m_data.size()) / (4.0 * kRecordRate); }
 
 private:
-    QProcess process_;
-    QByteArray data_;
+    QProcess m_process;
+    QByteArray m_data;
 };
 
 inline double LoudSeconds(const QList<std::pair<double, double>>& windows, double threshold) {

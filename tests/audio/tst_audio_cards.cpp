@@ -35,10 +35,10 @@ private slots:
 
 private:
     HSTREAM Play(const QString& path, int device, float volume = 1.0f);
-    QTemporaryDir dir_;
-    QString micModule_; // a recording device of the sound server's, while the test runs
-    int main_ = -1;
-    int jingle_ = -1;
+    QTemporaryDir m_dir;
+    QString m_micModule; // a recording device of the sound server's, while the test runs
+    int m_main = -1;
+    int m_jingle = -1;
 };
 
 void TestAudioCards::initTestCase() {
@@ -48,24 +48,24 @@ void TestAudioCards::initTestCase() {
             "pactl",
             {"load-module", "module-null-source", "source_name=mic_in", "description=MicIn"},
             &module))
-        micModule_ = QString::fromUtf8(module.trimmed());
-    main_ = audiotest::DeviceNamed("MainOut");
-    jingle_ = audiotest::DeviceNamed("JingleCard");
-    if (main_ < 0 || jingle_ < 0)
+        m_micModule = QString::fromUtf8(module.trimmed());
+    m_main = audiotest::DeviceNamed("MainOut");
+    m_jingle = audiotest::DeviceNamed("JingleCard");
+    if (m_main < 0 || m_jingle < 0)
         TAVORIA_SKIP_WITHOUT_SESSION(
             "the sound server's sinks \"MainOut\" and \"JingleCard\" are missing "
             "(run inside the headless session)");
-    QVERIFY(BASS_Init(main_, 44100, 0, nullptr, nullptr));
-    QVERIFY(BASS_Init(jingle_, 44100, 0, nullptr, nullptr));
+    QVERIFY(BASS_Init(m_main, 44100, 0, nullptr, nullptr));
+    QVERIFY(BASS_Init(m_jingle, 44100, 0, nullptr, nullptr));
     BASS_DEVICEINFO info{};
-    QVERIFY(BASS_GetDeviceInfo(DWORD(jingle_), &info));
+    QVERIFY(BASS_GetDeviceInfo(DWORD(m_jingle), &info));
     QVERIFY(info.flags & BASS_DEVICE_INIT);
     AudioLayer_SetHistoryEnabled(true);
 }
 
 void TestAudioCards::cleanupTestCase() {
-    if (!micModule_.isEmpty())
-        audiotest::Run("pactl", {"unload-module", micModule_});
+    if (!m_micModule.isEmpty())
+        audiotest::Run("pactl", {"unload-module", m_micModule});
     audiotest::Run("pactl", {"set-default-sink", "main_out"});
 }
 
@@ -81,12 +81,12 @@ void TestAudioCards::numbering() {
         QVERIFY(info.flags & BASS_DEVICE_ENABLED);
         QCOMPARE(bool(info.flags & BASS_DEVICE_DEFAULT), d == 1);
     }
-    QCOMPARE(main_, 2);
-    QCOMPARE(jingle_, 3);
+    QCOMPARE(m_main, 2);
+    QCOMPARE(m_jingle, 3);
 }
 
 void TestAudioCards::defaultFollowsTheServersDefault() {
-    const QString tone = dir_.filePath("default.mp3");
+    const QString tone = m_dir.filePath("default.mp3");
     QVERIFY(audiotest::MakeTone(tone, 1.0, 900));
     // BASS_Init(-1) is the system's default output: device 1.
     QVERIFY(BASS_Init(-1, 44100, 0, nullptr, nullptr));
@@ -130,7 +130,7 @@ void TestAudioCards::defaultFollowsTheServersDefault() {
 }
 
 void TestAudioCards::recordingDevices() {
-    if (micModule_.isEmpty())
+    if (m_micModule.isEmpty())
         TAVORIA_SKIP_WITHOUT_SESSION("cannot add a recording device to the sound server");
     // The sound server's default recording device comes first as "Default".
     BASS_DEVICEINFO info{};
@@ -142,8 +142,8 @@ void TestAudioCards::recordingDevices() {
     QVERIFY(!(info.flags & BASS_DEVICE_DEFAULT));
     QVERIFY(!BASS_RecordGetDeviceInfo(2, &info));
     // Without any recording device there is no "Default" either.
-    QVERIFY(audiotest::Run("pactl", {"unload-module", micModule_}));
-    micModule_.clear();
+    QVERIFY(audiotest::Run("pactl", {"unload-module", m_micModule}));
+    m_micModule.clear();
     QVERIFY(audiotest::WaitFor([&] { return !BASS_RecordGetDeviceInfo(0, &info); }, 5000));
 }
 
@@ -158,12 +158,12 @@ HSTREAM TestAudioCards::Play(const QString& path, int device, float volume) {
 }
 
 void TestAudioCards::toneReachesOnlyItsCard() {
-    const QString tone = dir_.filePath("tone.mp3");
+    const QString tone = m_dir.filePath("tone.mp3");
     QVERIFY(audiotest::MakeTone(tone, 1.5, 1000));
     MonitorRecorder jingle("jingle_out"), main("main_out");
     QVERIFY(jingle.Started() && main.Started());
     Wait(500, {&jingle, &main});
-    const HSTREAM h = Play(tone, jingle_);
+    const HSTREAM h = Play(tone, m_jingle);
     QVERIFY(h != 0);
     QVERIFY(audiotest::WaitFor(
         [&] {
@@ -181,19 +181,19 @@ void TestAudioCards::toneReachesOnlyItsCard() {
 }
 
 void TestAudioCards::movesToAnotherCardWhilePlaying() {
-    const QString tone = dir_.filePath("three.mp3");
+    const QString tone = m_dir.filePath("three.mp3");
     QVERIFY(audiotest::MakeTone(tone, 3.0, 800));
     MonitorRecorder jingle("jingle_out"), main("main_out");
     QVERIFY(jingle.Started() && main.Started());
     Wait(500, {&jingle, &main});
     QElapsedTimer clock;
     clock.start();
-    const HSTREAM h = Play(tone, jingle_);
+    const HSTREAM h = Play(tone, m_jingle);
     QVERIFY(h != 0);
     Wait(1200, {&jingle, &main});
     const QWORD before = BASS_ChannelGetPosition(h, BASS_POS_BYTE);
-    QVERIFY(BASS_ChannelSetDevice(h, DWORD(main_)));
-    QCOMPARE(BASS_ChannelGetDevice(h), DWORD(main_));
+    QVERIFY(BASS_ChannelSetDevice(h, DWORD(m_main)));
+    QCOMPARE(BASS_ChannelGetDevice(h), DWORD(m_main));
     QVERIFY(BASS_ChannelGetPosition(h, BASS_POS_BYTE) >= before);
     QVERIFY(audiotest::WaitFor(
         [&] {
@@ -228,12 +228,12 @@ void TestAudioCards::level() {
     QFETCH(int, channels);
     QFETCH(float, volume);
     QFETCH(double, expected);
-    const QString tone = dir_.filePath(QStringLiteral("level%1.wav").arg(channels));
+    const QString tone = m_dir.filePath(QStringLiteral("level%1.wav").arg(channels));
     QVERIFY(audiotest::MakeTone(tone, 1.0, 500, 44100, channels, {"-c:a", "pcm_s16le"}));
     MonitorRecorder jingle("jingle_out");
     QVERIFY(jingle.Started());
     Wait(500, {&jingle});
-    const HSTREAM h = Play(tone, jingle_, volume);
+    const HSTREAM h = Play(tone, m_jingle, volume);
     QVERIFY(audiotest::WaitFor(
         [&] {
             jingle.Pump();
@@ -262,7 +262,7 @@ void TestAudioCards::cardThatDisappears() {
     QVERIFY(
         audiotest::WaitFor([&] { return (temp = audiotest::DeviceNamed("TempCard")) > 0; }, 5000));
     QVERIFY(BASS_Init(temp, 44100, 0, nullptr, nullptr));
-    const QString tone = dir_.filePath("gone.mp3");
+    const QString tone = m_dir.filePath("gone.mp3");
     QVERIFY(audiotest::MakeTone(tone, 1.5, 700));
     const HSTREAM h = Play(tone, temp);
     QVERIFY(h != 0);
@@ -281,7 +281,7 @@ void TestAudioCards::cardThatDisappears() {
     MonitorRecorder jingle("jingle_out");
     QVERIFY(jingle.Started());
     Wait(500, {&jingle});
-    const HSTREAM next = Play(tone, jingle_);
+    const HSTREAM next = Play(tone, m_jingle);
     QVERIFY(audiotest::WaitFor(
         [&] {
             jingle.Pump();

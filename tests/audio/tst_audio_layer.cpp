@@ -64,19 +64,19 @@ private slots:
     void longFileKeepsMemoryBounded();
 
 private:
-    QTemporaryDir dir_;
-    QString oneSecond_;
-    QString threeSeconds_;
+    QTemporaryDir m_dir;
+    QString m_oneSecond;
+    QString m_threeSeconds;
 };
 
 void TestAudioLayer::initTestCase() {
-    QVERIFY(dir_.isValid());
+    QVERIFY(m_dir.isValid());
     QVERIFY(BASS_Init(0, 44100, 0, nullptr, nullptr));
     AudioLayer_SetHistoryEnabled(true);
-    oneSecond_ = dir_.filePath("one.mp3");
-    threeSeconds_ = dir_.filePath("three.mp3");
-    QVERIFY(audiotest::MakeTone(oneSecond_, 1.0));
-    QVERIFY(audiotest::MakeTone(threeSeconds_, 3.0));
+    m_oneSecond = m_dir.filePath("one.mp3");
+    m_threeSeconds = m_dir.filePath("three.mp3");
+    QVERIFY(audiotest::MakeTone(m_oneSecond, 1.0));
+    QVERIFY(audiotest::MakeTone(m_threeSeconds, 3.0));
 }
 
 void TestAudioLayer::endFiresOnceAndNotEarly() {
@@ -84,7 +84,7 @@ void TestAudioLayer::endFiresOnceAndNotEarly() {
     QElapsedTimer clock;
     record.clock = &clock;
     record.caller = std::this_thread::get_id();
-    const HSTREAM h = Open(oneSecond_);
+    const HSTREAM h = Open(m_oneSecond);
     QVERIFY(h != 0);
     QVERIFY(BASS_ChannelSetSync(h, BASS_SYNC_END, 0, &RecordEnd, &record) != 0);
     clock.start();
@@ -108,7 +108,7 @@ void TestAudioLayer::endFiresOnceAndNotEarly() {
 }
 
 void TestAudioLayer::positionFollowsRealTime() {
-    const HSTREAM h = Open(threeSeconds_);
+    const HSTREAM h = Open(m_threeSeconds);
     QVERIFY(h != 0);
     QCOMPARE(BASS_ChannelGetPosition(h, BASS_POS_BYTE), QWORD(0));
     QElapsedTimer clock;
@@ -132,7 +132,7 @@ void TestAudioLayer::positionFollowsRealTime() {
 void TestAudioLayer::autofreeFreesAtEnd() {
     const int before = AudioLayer_LiveStreams();
     EndRecord record;
-    const HSTREAM h = Open(oneSecond_, BASS_UNICODE | BASS_STREAM_AUTOFREE);
+    const HSTREAM h = Open(m_oneSecond, BASS_UNICODE | BASS_STREAM_AUTOFREE);
     QVERIFY(h != 0);
     QCOMPARE(AudioLayer_LiveStreams(), before + 1);
     QVERIFY(BASS_ChannelSetSync(h, BASS_SYNC_END, 0, &RecordEnd, &record));
@@ -149,7 +149,7 @@ void TestAudioLayer::autofreeFreesAtEnd() {
 void TestAudioLayer::freeIsHarmlessAndStopsTheEnd() {
     QVERIFY(!BASS_StreamFree(0));
     EndRecord record;
-    const HSTREAM h = Open(oneSecond_, BASS_UNICODE | BASS_STREAM_AUTOFREE);
+    const HSTREAM h = Open(m_oneSecond, BASS_UNICODE | BASS_STREAM_AUTOFREE);
     QVERIFY(BASS_ChannelSetSync(h, BASS_SYNC_END, 0, &RecordEnd, &record));
     QVERIFY(BASS_ChannelPlay(h, 0));
     QThread::msleep(200);
@@ -174,7 +174,7 @@ void TestAudioLayer::handlesAreNeverReused() {
     std::set<DWORD> seen;
     EndRecord record;
     for (int i = 0; i < 40; ++i) {
-        const HSTREAM h = Open(oneSecond_);
+        const HSTREAM h = Open(m_oneSecond);
         QVERIFY(h != 0);
         QVERIFY(seen.insert(h).second);
         const HSYNC s = BASS_ChannelSetSync(h, BASS_SYNC_END, 0, &RecordEnd, &record);
@@ -185,7 +185,7 @@ void TestAudioLayer::handlesAreNeverReused() {
 }
 
 void TestAudioLayer::playDoesNotRestart() {
-    const HSTREAM h = Open(threeSeconds_);
+    const HSTREAM h = Open(m_threeSeconds);
     QVERIFY(BASS_ChannelPlay(h, 0));
     QThread::msleep(500);
     const QWORD before = BASS_ChannelGetPosition(h, BASS_POS_BYTE);
@@ -223,7 +223,7 @@ void ChainEnd(HSYNC sync, DWORD channel, DWORD, void* user) {
 } // namespace
 
 void TestAudioLayer::callbacksCallBackIntoTheLayer() {
-    const QString shortClip = dir_.filePath("short.mp3");
+    const QString shortClip = m_dir.filePath("short.mp3");
     QVERIFY(audiotest::MakeTone(shortClip, 0.15));
     const int before = AudioLayer_LiveStreams();
     constexpr int kChains = 6;
@@ -242,7 +242,7 @@ void TestAudioLayer::callbacksCallBackIntoTheLayer() {
     // queries whatever handles exist.
     std::atomic<bool> stop{false};
     std::atomic<int> churned{0};
-    const QByteArray one = oneSecond_.toUtf8();
+    const QByteArray one = m_oneSecond.toUtf8();
     std::thread churn([&] {
         while (!stop) {
             const HSTREAM h = BASS_StreamCreateFile(0, one.constData(), 0, 0, BASS_UNICODE);
@@ -308,13 +308,13 @@ void TestAudioLayer::exactLength() {
     QFETCH(QStringList, encoder);
     const bool wav = encoder.contains("pcm_s16le");
     const bool ogg = encoder.contains("libvorbis");
-    const QString path = dir_.filePath(QStringLiteral("probe_%1.%2")
-                                           .arg(QTest::currentDataTag())
-                                           .arg(wav   ? "wav"
-                                                : ogg ? "ogg"
-                                                      : "mp3")
-                                           .replace(' ', '_')
-                                           .replace('/', '_'));
+    const QString path = m_dir.filePath(QStringLiteral("m_probe%1.%2")
+                                            .arg(QTest::currentDataTag())
+                                            .arg(wav   ? "wav"
+                                                 : ogg ? "ogg"
+                                                       : "mp3")
+                                            .replace(' ', '_')
+                                            .replace('/', '_'));
     QVERIFY(audiotest::MakeTone(path, seconds, 523, rate, channels, encoder));
     qint64 samples = 0;
     int decodedRate = 0;
@@ -351,7 +351,7 @@ void TestAudioLayer::filesThatAreNotAudio_data() {
 
 void TestAudioLayer::filesThatAreNotAudio() {
     QFETCH(QString, kind);
-    QString path = dir_.filePath("bad_" + kind + ".mp3");
+    QString path = m_dir.filePath("m_bad" + kind + ".mp3");
     if (kind == "text") {
         QFile f(path);
         QVERIFY(f.open(QIODevice::WriteOnly));
@@ -360,13 +360,13 @@ void TestAudioLayer::filesThatAreNotAudio() {
         QFile f(path);
         QVERIFY(f.open(QIODevice::WriteOnly));
     } else if (kind == "folder") {
-        QVERIFY(QDir(dir_.path()).mkpath("bad_folder.mp3"));
+        QVERIFY(QDir(m_dir.path()).mkpath("bad_folder.mp3"));
     } else if (kind == "picture") {
         QVERIFY(audiotest::Run("ffmpeg",
                                {"-v", "error", "-y", "-f", "lavfi", "-i", "testsrc=s=64x64:d=0.04",
                                 "-frames:v", "1", "-f", "image2", "-c:v", "png", path}));
     } else if (kind == "truncated") {
-        const QString full = dir_.filePath("full.mp3");
+        const QString full = m_dir.filePath("full.mp3");
         QVERIFY(audiotest::MakeTone(full, 4.0));
         QFile in(full);
         QVERIFY(in.open(QIODevice::ReadOnly));
@@ -398,7 +398,7 @@ void TestAudioLayer::filesThatAreNotAudio() {
 }
 
 void TestAudioLayer::fileDeletedWhilePlaying() {
-    const QString path = dir_.filePath("deleted.mp3");
+    const QString path = m_dir.filePath("deleted.mp3");
     QVERIFY(audiotest::MakeTone(path, 1.5));
     const HSTREAM h = Open(path, BASS_UNICODE | BASS_STREAM_AUTOFREE);
     QVERIFY(BASS_ChannelPlay(h, 0));
@@ -411,7 +411,7 @@ void TestAudioLayer::longFileKeepsMemoryBounded() {
     // A 40-minute file plays without its decoded audio being held: the layer
     // reads it a little at a time (resident size grows by far less than the
     // 420 MB that decoding it whole would take).
-    const QString path = dir_.filePath("long.mp3");
+    const QString path = m_dir.filePath("long.mp3");
     QVERIFY(audiotest::Run("ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i",
                                       "sine=frequency=300:duration=2400:sample_rate=44100", "-ac",
                                       "2", "-c:a", "libmp3lame", "-b:a", "32k", path}));

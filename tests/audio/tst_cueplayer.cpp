@@ -26,19 +26,19 @@ private:
         return audiotest::WaitFor([&] { return cue.PollProgress().value_or(0) > 0; }, 5000);
     }
     static constexpr double kShortSeconds = 1.5;
-    QTemporaryDir dir_;
-    QString short_;
-    QString long_;
+    QTemporaryDir m_dir;
+    QString m_short;
+    QString m_long;
 };
 
 void TestCuePlayer::initTestCase() {
-    QVERIFY(dir_.isValid());
+    QVERIFY(m_dir.isValid());
     QVERIFY(BASS_Init(0, 44100, 0, nullptr, nullptr));
     AudioLayer_SetHistoryEnabled(true);
-    short_ = dir_.filePath("short.mp3");
-    long_ = dir_.filePath("long.mp3");
-    QVERIFY(audiotest::MakeTone(short_, kShortSeconds));
-    QVERIFY(audiotest::MakeTone(long_, 4.0, 660));
+    m_short = m_dir.filePath("short.mp3");
+    m_long = m_dir.filePath("long.mp3");
+    QVERIFY(audiotest::MakeTone(m_short, kShortSeconds));
+    QVERIFY(audiotest::MakeTone(m_long, 4.0, 660));
 }
 
 void TestCuePlayer::playsAndEndsByItself() {
@@ -46,10 +46,10 @@ void TestCuePlayer::playsAndEndsByItself() {
     QSignalSpy ended(&cue, &CuePlayer::CueEnded);
     QSignalSpy maximum(&cue, &CuePlayer::ProgressMaximumChanged);
     QSignalSpy position(&cue, &CuePlayer::ProgressPositionChanged);
-    const HSTREAM h = cue.PlayCue(short_, 0, 1);
+    const HSTREAM h = cue.PlayCue(m_short, 0, 1);
     QVERIFY(h != 0);
     QCOMPARE(cue.CueStream(), h);
-    QCOMPARE(AudioLayer_StreamPath(h), short_.toStdString());
+    QCOMPARE(AudioLayer_StreamPath(h), m_short.toStdString());
     const QWORD length = BASS_ChannelGetLength(h, BASS_POS_BYTE);
     QCOMPARE(cue.ProgressMaximum(), int(length));
     QCOMPARE(maximum.size(), 1);
@@ -76,10 +76,10 @@ void TestCuePlayer::playsAndEndsByItself() {
 void TestCuePlayer::secondEffectStopsTheFirst() {
     CuePlayer cue;
     QSignalSpy ended(&cue, &CuePlayer::CueEnded);
-    const HSTREAM first = cue.PlayCue(long_, 0, 1);
+    const HSTREAM first = cue.PlayCue(m_long, 0, 1);
     QVERIFY(first != 0);
     QVERIFY(Advances(cue));
-    const HSTREAM second = cue.PlayCue(short_, 0, 1);
+    const HSTREAM second = cue.PlayCue(m_short, 0, 1);
     QVERIFY(second != 0 && second != first);
     QCOMPARE(cue.ProgressPosition(), 0);
     // The first stopped at once; the second starts from its beginning.
@@ -96,7 +96,7 @@ void TestCuePlayer::secondEffectStopsTheFirst() {
 void TestCuePlayer::stopSilencesTheEnd() {
     CuePlayer cue;
     QSignalSpy ended(&cue, &CuePlayer::CueEnded);
-    const HSTREAM h = cue.PlayCue(short_, 0, 50);
+    const HSTREAM h = cue.PlayCue(m_short, 0, 50);
     QVERIFY(Advances(cue));
     cue.Stop();
     QCOMPARE(cue.ProgressPosition(), 0);
@@ -108,14 +108,14 @@ void TestCuePlayer::stopSilencesTheEnd() {
 
 void TestCuePlayer::fileThatCannotBeOpened() {
     CuePlayer cue;
-    const HSTREAM good = cue.PlayCue(long_, 0, 1);
+    const HSTREAM good = cue.PlayCue(m_long, 0, 1);
     QVERIFY(good != 0);
     const int maximum = cue.ProgressMaximum();
     QVERIFY(maximum > 0);
     QVERIFY(Advances(cue));
     QVERIFY(cue.ProgressPosition() > 0);
     QSignalSpy maximumSpy(&cue, &CuePlayer::ProgressMaximumChanged);
-    QCOMPARE(cue.PlayCue(dir_.filePath("no-such-file.mp3"), 0, 1), HSTREAM(0));
+    QCOMPARE(cue.PlayCue(m_dir.filePath("no-such-file.mp3"), 0, 1), HSTREAM(0));
     QCOMPARE(cue.CueStream(), HSTREAM(0));
     QCOMPARE(cue.ProgressPosition(), 0);
     QCOMPARE(cue.ProgressMaximum(), maximum); // the failure value leaves it unchanged
@@ -138,7 +138,7 @@ void TestCuePlayer::volume() {
     QFETCH(int, position);
     QFETCH(float, volume);
     CuePlayer cue;
-    const HSTREAM h = cue.PlayCue(long_, 0, position);
+    const HSTREAM h = cue.PlayCue(m_long, 0, position);
     QCOMPARE(AudioLayer_StreamVolume(h), volume);
     cue.SetVolume(100 - position + 1);
     QCOMPARE(AudioLayer_StreamVolume(h), float((100.0 - (100 - position + 1)) / 100.0));
@@ -153,7 +153,7 @@ void TestCuePlayer::moveToAnotherCard() {
         TAVORIA_SKIP_WITHOUT_SESSION(
             "no PulseAudio sink \"JingleCard\" (run inside the headless session)");
     CuePlayer cue;
-    const HSTREAM h = cue.PlayCue(long_, 0, 1);
+    const HSTREAM h = cue.PlayCue(m_long, 0, 1);
     QVERIFY(
         audiotest::WaitFor([&] { return BASS_ChannelGetPosition(h, BASS_POS_BYTE) > 0; }, 5000));
     const QWORD before = BASS_ChannelGetPosition(h, BASS_POS_BYTE);

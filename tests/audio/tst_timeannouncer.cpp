@@ -16,18 +16,18 @@ namespace {
 // Gives the listed times one call after the other, then the last one again.
 class ScriptedClock {
 public:
-    explicit ScriptedClock(QList<QTime> times) : times_(std::move(times)) {}
+    explicit ScriptedClock(QList<QTime> times) : m_times(std::move(times)) {}
     QTime Next() {
-        std::lock_guard lock(mutex_);
-        const QTime t = times_.at(std::min<qsizetype>(calls_, times_.size() - 1));
-        ++calls_;
+        std::lock_guard lock(m_mutex);
+        const QTime t = m_times.at(std::min<qsizetype>(m_calls, m_times.size() - 1));
+        ++m_calls;
         return t;
     }
 
 private:
-    std::mutex mutex_;
-    QList<QTime> times_;
-    qsizetype calls_ = 0;
+    std::mutex m_mutex;
+    QList<QTime> m_times;
+    qsizetype m_calls = 0;
 };
 
 TimeAnnouncer::Clock ClockOf(std::shared_ptr<ScriptedClock> clock) {
@@ -82,20 +82,20 @@ private:
     QString MakeVoice(const QString& timeFolderName, const QString& voice, bool withMinutes,
                       const QString& clip = QString());
 
-    QTemporaryDir dir_;
-    QString clip_;
-    QString effects_;
-    int count_ = 0;
+    QTemporaryDir m_dir;
+    QString m_clip;
+    QString m_effects;
+    int m_count = 0;
 };
 
 void TestTimeAnnouncer::initTestCase() {
-    QVERIFY(dir_.isValid());
+    QVERIFY(m_dir.isValid());
     QVERIFY(BASS_Init(0, 44100, 0, nullptr, nullptr));
     AudioLayer_SetHistoryEnabled(true);
-    clip_ = dir_.filePath("clip.mp3");
-    QVERIFY(audiotest::MakeTone(clip_, 0.4, 300, 44100, 1));
-    effects_ = MakeVoice("Time", "Ana", true);
-    QVERIFY(!effects_.isEmpty());
+    m_clip = m_dir.filePath("clip.mp3");
+    QVERIFY(audiotest::MakeTone(m_clip, 0.4, 300, 44100, 1));
+    m_effects = MakeVoice("Time", "Ana", true);
+    QVERIFY(!m_effects.isEmpty());
 }
 
 void TestTimeAnnouncer::init() {
@@ -105,7 +105,7 @@ void TestTimeAnnouncer::init() {
 // A fresh effects folder with one voice; returns the effects folder.
 QString TestTimeAnnouncer::MakeVoice(const QString& timeFolderName, const QString& voice,
                                      bool withMinutes, const QString& clip) {
-    const QString effects = dir_.filePath(QStringLiteral("efectos%1").arg(++count_));
+    const QString effects = m_dir.filePath(QStringLiteral("efectos%1").arg(++m_count));
     const QString folder = effects + "/" + timeFolderName + "/" + voice;
     if (!QDir().mkpath(folder))
         return {};
@@ -116,7 +116,7 @@ QString TestTimeAnnouncer::MakeVoice(const QString& timeFolderName, const QStrin
         for (int m = 0; m < 60; ++m)
             names << QStringLiteral("MIN%1.mp3").arg(m, 2, 10, QLatin1Char('0'));
     for (const QString& name : names)
-        if (!QFile::copy(clip.isEmpty() ? clip_ : clip, folder + "/" + name))
+        if (!QFile::copy(clip.isEmpty() ? m_clip : clip, folder + "/" + name))
             return {};
     return effects;
 }
@@ -126,7 +126,7 @@ void TestTimeAnnouncer::hourThenMinuteTakenAtItsEnd() {
     // 10:59:58 at the click; 11:00:01 when the hour file ends.
     announcer.SetClock(
         ClockOf(std::make_shared<ScriptedClock>(QList<QTime>{QTime(10, 59, 58), QTime(11, 0, 1)})));
-    const HSTREAM hour = announcer.PlayTimeAnnouncement("Ana", 0, effects_);
+    const HSTREAM hour = announcer.PlayTimeAnnouncement("Ana", 0, m_effects);
     QVERIFY(hour != 0);
     QCOMPARE(announcer.AnnouncerStream(), hour);
     QCOMPARE(announcer.AnnouncerVoice(), QString("Ana"));
@@ -154,7 +154,7 @@ void TestTimeAnnouncer::hourThenMinuteTakenAtItsEnd() {
 void TestTimeAnnouncer::hourZeroPlaysAlone() {
     TimeAnnouncer announcer;
     announcer.SetClock(ClockOf(std::make_shared<ScriptedClock>(QList<QTime>{QTime(0, 15)})));
-    const HSTREAM hour = announcer.PlayTimeAnnouncement("Ana", 0, effects_);
+    const HSTREAM hour = announcer.PlayTimeAnnouncement("Ana", 0, m_effects);
     QVERIFY(hour != 0);
     QVERIFY(QString::fromStdString(AudioLayer_StreamPath(hour)).endsWith("/HRS00_O.mp3"));
     QVERIFY(audiotest::WaitFor([&] { return Gone(hour); }, 5000));
@@ -175,10 +175,10 @@ void TestTimeAnnouncer::secondClickRestartsFromTheHour() {
     QFETCH(int, delayMs);
     TimeAnnouncer announcer;
     announcer.SetClock(ClockOf(std::make_shared<ScriptedClock>(QList<QTime>{QTime(10, 20)})));
-    const HSTREAM first = announcer.PlayTimeAnnouncement("Ana", 0, effects_);
+    const HSTREAM first = announcer.PlayTimeAnnouncement("Ana", 0, m_effects);
     QVERIFY(first != 0);
     QThread::msleep(delayMs);
-    const HSTREAM second = announcer.PlayTimeAnnouncement("Ana", 0, effects_);
+    const HSTREAM second = announcer.PlayTimeAnnouncement("Ana", 0, m_effects);
     QVERIFY(second != 0 && second != first);
     // Whatever the first announcement had started is stopped now.
     for (const AudioLayerEvent& e : Created(""))
@@ -231,9 +231,9 @@ void TestTimeAnnouncer::missingMinutesFileSpeaksTheHourOnly() {
 void TestTimeAnnouncer::missingVoiceOrHourPlaysNothing() {
     TimeAnnouncer announcer;
     announcer.SetClock(ClockOf(std::make_shared<ScriptedClock>(QList<QTime>{QTime(9, 30)})));
-    QCOMPARE(announcer.PlayTimeAnnouncement("", 0, effects_), HSTREAM(0));
-    QCOMPARE(announcer.PlayTimeAnnouncement("Nadie", 0, effects_), HSTREAM(0));
-    QCOMPARE(announcer.PlayTimeAnnouncement("Ana", 0, dir_.filePath("missing")), HSTREAM(0));
+    QCOMPARE(announcer.PlayTimeAnnouncement("", 0, m_effects), HSTREAM(0));
+    QCOMPARE(announcer.PlayTimeAnnouncement("Nadie", 0, m_effects), HSTREAM(0));
+    QCOMPARE(announcer.PlayTimeAnnouncement("Ana", 0, m_dir.filePath("missing")), HSTREAM(0));
     QCOMPARE(announcer.AnnouncerStream(), HSTREAM(0));
     QCOMPARE(AudioLayer_LiveStreams(), 0);
 }
@@ -265,7 +265,7 @@ void TestTimeAnnouncer::destroyedWhileTheHourPlays() {
     {
         TimeAnnouncer announcer;
         announcer.SetClock(ClockOf(std::make_shared<ScriptedClock>(QList<QTime>{QTime(8, 5)})));
-        hour = announcer.PlayTimeAnnouncement("Ana", 0, effects_);
+        hour = announcer.PlayTimeAnnouncement("Ana", 0, m_effects);
         QVERIFY(hour != 0);
         QThread::msleep(380);
     }
@@ -284,7 +284,7 @@ void TestTimeAnnouncer::minutesFollowOnTheCardTheHourWasMovedTo() {
     BASS_Init(card, 44100, 0, nullptr, nullptr);
     TimeAnnouncer announcer;
     announcer.SetClock(ClockOf(std::make_shared<ScriptedClock>(QList<QTime>{QTime(17, 33)})));
-    const HSTREAM hour = announcer.PlayTimeAnnouncement("Ana", 0, effects_);
+    const HSTREAM hour = announcer.PlayTimeAnnouncement("Ana", 0, m_effects);
     QThread::msleep(100);
     announcer.MoveTo(card);
     QCOMPARE(BASS_ChannelGetDevice(hour), DWORD(card));
@@ -301,7 +301,7 @@ void TestTimeAnnouncer::minutesFollowOnTheCardTheHourWasMovedTo() {
 void TestTimeAnnouncer::playsAtTheEffectsLevel() {
     // The hour and the minutes file play at the level set, from their first moment;
     // a change reaches the file that plays.
-    const QString longClip = dir_.filePath("long.mp3");
+    const QString longClip = m_dir.filePath("long.mp3");
     QVERIFY(audiotest::MakeTone(longClip, 2.0, 300, 44100, 1));
     const QString effects = MakeVoice("Time", "Luz", true, longClip);
     QVERIFY(!effects.isEmpty());

@@ -346,8 +346,7 @@ void TstEndToEnd::MeasureLayout() {
         w->setAttribute(Qt::WA_DontShowOnScreen);
         w->resize(kWindowSize);
         w->show();
-        QTest::qWait(300);
-        QCOMPARE(w->size(), kWindowSize);
+        QTRY_COMPARE_WITH_TIMEOUT(w->size(), kWindowSize, 5000);
         const QWidget* win = w.get();
         m_at.playlist = Centre(w->lstPlayList->viewport(), win);
         m_at.next = Centre(w->cmdNext, win);
@@ -372,7 +371,7 @@ void TstEndToEnd::MeasureLayout() {
         QVERIFY2(w->lstJingles->RowCount() == 1, "the effects tab did not list its jingle");
         m_at.firstJingle = RowPoint(w->lstJingles, w->lstJingles->Row(0), win);
         w->pgExplorerSubtitler->setCurrentWidget(w->tabNotas);
-        QTest::qWait(100);
+        QTRY_VERIFY_WITH_TIMEOUT(w->txtMarquesina->isVisible(), 5000);
         m_at.marquee = Centre(w->txtMarquesina, win);
         m_at.mainOut = w->cboSoundMain->findText(QStringLiteral("MainOut"));
         m_at.jingleCard = w->cboSoundCue->findText(QStringLiteral("JingleCard"));

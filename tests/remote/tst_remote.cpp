@@ -9,6 +9,7 @@
 #include "remote/Mpris.h"
 #include "remote/RemoteServer.h"
 #include "remote/RemoteSettings.h"
+#include "tests/DeskTestSupport.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -27,12 +28,7 @@
 
 namespace {
 
-void AddRow(TfrmMain* w, const QString& path) {
-    QTreeWidgetItem* row = w->lstPlayList->AddItem();
-    for (const QString& s : {QFileInfo(path).fileName(), QStringLiteral("00:00:00"), path,
-                             QStringLiteral("0"), QString()})
-        w->lstPlayList->AddSubItem(row, s);
-}
+using desktest::AddRow;
 
 void AddCaptionRow(TfrmMain* w, const QString& speaker, const QString& talk,
                    const QString& details) {
@@ -71,6 +67,8 @@ private slots:
     void generatedTokenAndItsUse();
     void hungSessionBusNeverBlocksTheWindow();
     void playlistAnswerFollowsEveryChange();
+    void remoteAndWindowAgree_data();
+    void remoteAndWindowAgree();
 
 private:
     quint16 Start(RemoteServerConfig config = {});
@@ -110,19 +108,13 @@ void TstRemote::cleanupTestCase() {
 }
 
 void TstRemote::init() {
-    m_work = std::make_unique<QTemporaryDir>();
-    QVERIFY(QDir::setCurrent(m_work->path()));
-    m_w = std::make_unique<TfrmMain>();
-    m_w->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_w.get()));
-    m_w->txtCurrentSong->setText(m_work->path());
+    QVERIFY(desktest::EnterNewWorkFolder(m_work));
+    QVERIFY(desktest::OpenDesk(m_w, m_work->path()));
     m_w->Errors().ResetForTests();
 }
 
 void TstRemote::cleanup() {
-    m_w.reset();
-    QDir::setCurrent(QDir::tempPath());
-    m_work.reset();
+    desktest::CloseDesk(m_w, m_work);
 }
 
 quint16 TstRemote::Start(RemoteServerConfig config) {
@@ -190,8 +182,12 @@ void TstRemote::transportThroughTheApi() {
              m_clip[0]);
     QCOMPARE(s.value(QStringLiteral("next")).toObject().value(QStringLiteral("index")).toInt(), 1);
     QCOMPARE(s.value(QStringLiteral("length")).toString(), QStringLiteral("00:00:12"));
+    // The end time the window keeps, which its label shows too.
+    QVERIFY(m_w->MediaEndTime().isValid());
     QCOMPARE(s.value(QStringLiteral("end_time")).toString(),
-             m_w->lblEndTime->text().mid(QStringLiteral("Termina a las: ").size()));
+             m_w->MediaEndTime().toString(QStringLiteral("HH:mm:ss")));
+    QCOMPARE(m_w->lblEndTime->text(),
+             QStringLiteral("Termina a las: ") + s.value(QStringLiteral("end_time")).toString());
     QCOMPARE(s.value(QStringLiteral("version")).toString(), QStringLiteral("3.2"));
     QVERIFY(!s.value(QStringLiteral("clock")).toString().isEmpty());
 
@@ -788,12 +784,19 @@ void TstRemote::editorCountdownAndMarquee() {
     QCOMPARE(
         c.Get(QStringLiteral("/api/captions")).json.value(QStringLiteral("rows")).toArray().size(),
         1);
-    // While the operator edits a row the editor is not the remote's.
-    m_w->cmdAdd->setText(QStringLiteral("Edit"));
+    // While the operator edits a row the editor is not the remote's; once the edit
+    // is committed it is again.
+    m_w->lstTextos->setCurrentItem(m_w->lstTextos->Row(0));
+    m_w->sbmTitEdit->trigger();
+    QVERIFY(m_w->CaptionEditor().Editing());
     r = c.Post(QStringLiteral("/api/captions"), R"({"speaker":"Otro","talk":"Tema"})");
     QCOMPARE(r.status, 409);
     QCOMPARE(m_w->lstTextos->RowCount(), 1);
-    m_w->cmdAdd->setText(QStringLiteral("Add"));
+    m_w->cmdAdd->click();
+    QVERIFY(!m_w->CaptionEditor().Editing());
+    QCOMPARE(c.Post(QStringLiteral("/api/captions"), R"({"speaker":"Otro","talk":"Tema"})").status,
+             201);
+    QCOMPARE(m_w->lstTextos->RowCount(), 2);
 
     // The countdown: started with a time, seen on the push channel, refused twice.
     const int from = int(events.messages.size());
@@ -1200,6 +1203,57 @@ void TstRemote::playlistAnswerFollowsEveryChange() {
     QCOMPARE(rows().size(), 2);
     QCOMPARE(rows().at(0).toObject().value(QStringLiteral("name")).toString(),
              QStringLiteral("Otro nombre"));
+}
+
+void TstRemote::remoteAndWindowAgree_data() {
+    QTest::addColumn<bool>("editing");
+    QTest::addColumn<bool>("counting");
+    QTest::newRow("idle") << false << false;
+    QTest::newRow("editing a caption") << true << false;
+    QTest::newRow("counting down") << false << true;
+    QTest::newRow("both") << true << true;
+}
+
+// The state the window keeps decides both what its buttons show and what the
+// remote answers: the operator's actions on the window reach the remote's view
+// whatever the buttons' captions are.
+void TstRemote::remoteAndWindowAgree() {
+    QFETCH(bool, editing);
+    QFETCH(bool, counting);
+    const quint16 port = Start();
+    HttpClient c(port);
+    AddCaptionRow(m_w.get(), QStringLiteral("Ana"), QStringLiteral("Tema"), QString());
+    // Before any media the end time is unknown: nothing, not the label's caption.
+    QCOMPARE(c.Get(QStringLiteral("/api/state")).json.value(QStringLiteral("end_time")).toString(),
+             QString());
+    if (editing) {
+        m_w->lstTextos->setCurrentItem(m_w->lstTextos->Row(0));
+        m_w->sbmTitEdit->trigger();
+    }
+    if (counting) {
+        m_w->spnCronoRegresivo->setTime(QTime(0, 10, 0));
+        m_w->btnPlayConteo->click();
+    }
+    QCOMPARE(m_w->CaptionEditor().Editing(), editing);
+    QCOMPARE(m_w->cmdAdd->text(), editing ? QStringLiteral("Edit") : QStringLiteral("Add"));
+    QCOMPARE(m_w->Countdown().Running(), counting);
+    QCOMPARE(m_w->btnPlayConteo->text(),
+             counting ? QStringLiteral("Detener") : QStringLiteral("Iniciar"));
+    QCOMPARE(m_w->tmrRegresivo->isActive(), counting);
+    const QJsonObject state = c.Get(QStringLiteral("/api/state")).json;
+    QCOMPARE(state.value(QStringLiteral("countdown"))
+                 .toObject()
+                 .value(QStringLiteral("running"))
+                 .toBool(),
+             counting);
+    QCOMPARE(c.Post(QStringLiteral("/api/countdown/start")).status, counting ? 409 : 200);
+    QCOMPARE(c.Post(QStringLiteral("/api/captions"), R"({"speaker":"Otro","talk":"Tema"})").status,
+             editing ? 409 : 201);
+    // The remote's stop is the button's: both end up stopped.
+    QCOMPARE(c.Post(QStringLiteral("/api/countdown/stop")).status, 200);
+    QVERIFY(!m_w->Countdown().Running());
+    QCOMPARE(m_w->btnPlayConteo->text(), QStringLiteral("Iniciar"));
+    QVERIFY(!m_w->tmrRegresivo->isActive());
 }
 
 QTEST_MAIN(TstRemote)

@@ -22,6 +22,8 @@ private slots:
     void settingsRoundTrip();
     void minutesAndSeconds();
     void routesCallTheDesk();
+    void unknownPathsAndWrongMethods_data();
+    void unknownPathsAndWrongMethods();
 };
 
 namespace {
@@ -359,6 +361,79 @@ void TstRemoteProtocol::routesCallTheDesk() {
         Call(api, "POST", "/api/captions", R"({"speaker":"Ana","talk":"Tema"})");
     QCOMPARE(QJsonDocument::fromJson(added.body).object().value(QStringLiteral("number")).toInt(),
              desk.captionCount);
+}
+
+void TstRemoteProtocol::unknownPathsAndWrongMethods_data() {
+    QTest::addColumn<QByteArray>("method");
+    QTest::addColumn<QByteArray>("target");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("allow"); // the Allow header of a 405, "" for none
+    // Every route once with a method it does not take.
+    const struct {
+        const char* target;
+        const char* wrongMethod;
+        const char* allow;
+    } routes[] = {
+        {"/api/state", "POST", "GET"},
+        {"/api/playlist", "POST", "GET"},
+        {"/api/next", "GET", "POST"},
+        {"/api/playpause", "HEAD", "POST"},
+        {"/api/stop", "PUT", "POST"},
+        {"/api/repeat", "GET", "POST"},
+        {"/api/stop-after", "DELETE", "POST"},
+        {"/api/playlist/2/next", "GET", "POST"},
+        {"/api/captions", "PUT", "GET, POST"},
+        {"/api/captions", "DELETE", "GET, POST"},
+        {"/api/captions/clear", "GET", "POST"},
+        {"/api/captions/1/publish", "GET", "POST"},
+        {"/api/countdown/start", "GET", "POST"},
+        {"/api/countdown/stop", "PATCH", "POST"},
+        {"/api/marquee", "GET", "POST"},
+        {"/api/effects", "POST", "GET"},
+        {"/api/effects/tab", "GET", "POST"},
+        {"/api/effects/play", "GET", "POST"},
+        {"/api/effects/stop", "GET", "POST"},
+        {"/api/clock/announce", "GET", "POST"},
+    };
+    for (const auto& r : routes)
+        QTest::addRow("%s %s", r.wrongMethod, r.target)
+            << QByteArray(r.wrongMethod) << QByteArray(r.target) << 405 << QByteArray(r.allow);
+    // A trailing "/" is the same route; the method is checked before the row number.
+    QTest::newRow("trailing slash")
+        << QByteArray("GET") << QByteArray("/api/captions/clear/") << 405 << QByteArray("POST");
+    QTest::newRow("row not a number")
+        << QByteArray("GET") << QByteArray("/api/playlist/x/next") << 405 << QByteArray("POST");
+    for (const char* target :
+         {"/api/", "/api/nothing", "/api/playlist/1", "/api/playlist/1/next/now", "/api/captions/1",
+          "/api/captions/publish", "/api/effects/tab/1", "/api/State", "/api/countdown",
+          "/api//next"})
+        for (const char* method : {"GET", "POST", "PUT"})
+            QTest::addRow("%s %s", method, target)
+                << QByteArray(method) << QByteArray(target) << 404 << QByteArray();
+}
+
+// A path no route has is 404; a route asked with a method it does not take is 405,
+// and its Allow header names every method of that path.
+void TstRemoteProtocol::unknownPathsAndWrongMethods() {
+    QFETCH(QByteArray, method);
+    QFETCH(QByteArray, target);
+    QFETCH(int, status);
+    QFETCH(QByteArray, allow);
+    FakeDesk desk;
+    RemoteApi api(&desk);
+    const HttpReply reply = Call(api, method, target);
+    QVERIFY2(
+        reply.status == status,
+        qPrintable(QStringLiteral("%1: %2").arg(reply.status).arg(QString::fromUtf8(reply.body))));
+    QByteArrayList allowHeaders;
+    for (const auto& [name, value] : reply.headers)
+        if (name.compare("Allow", Qt::CaseInsensitive) == 0)
+            allowHeaders << value;
+    QCOMPARE(allowHeaders, allow.isEmpty() ? QByteArrayList() : QByteArrayList{allow});
+    QVERIFY2(desk.calls.isEmpty(), qPrintable(desk.calls.join(u';')));
+    const QJsonObject body = QJsonDocument::fromJson(reply.body).object();
+    QCOMPARE(body.value(QStringLiteral("status")).toInt(), status);
+    QVERIFY(!body.value(QStringLiteral("error")).toString().isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TstRemoteProtocol)

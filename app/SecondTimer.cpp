@@ -1,16 +1,16 @@
-#include "app/ClockBeat.h"
+#include "app/SecondTimer.h"
 
 #include <QDateTime>
 
-qint64 ClockBeat::SecondOf(qint64 nowMs) {
+qint64 SecondSchedule::SecondOf(qint64 nowMs) {
     return nowMs >= 0 ? nowMs / 1000 : -((-nowMs + 999) / 1000);
 }
 
-int ClockBeat::DelayToNextSecond(qint64 nowMs) {
+int SecondSchedule::DelayToNextSecond(qint64 nowMs) {
     return int((SecondOf(nowMs) + 1) * 1000 - nowMs) + kLeadMs;
 }
 
-ClockBeat::Wake ClockBeat::OnWake(qint64 nowMs) {
+SecondSchedule::Wake SecondSchedule::OnWake(qint64 nowMs) {
     Wake w;
     w.second = SecondOf(nowMs);
     // A second other than the last one ticks: the next one (the usual case), a
@@ -25,70 +25,71 @@ ClockBeat::Wake ClockBeat::OnWake(qint64 nowMs) {
     return w;
 }
 
-TClockBeat::TClockBeat(QObject* parent)
+TSecondTimerDriver::TSecondTimerDriver(QObject* parent)
     : QObject(parent), m_now([] { return QDateTime::currentMSecsSinceEpoch(); }) {
     m_timer.setSingleShot(true);
     m_timer.setTimerType(Qt::PreciseTimer);
     connect(&m_timer, &QTimer::timeout, this, [this] { OnTimer(); });
 }
 
-void TClockBeat::SetClock(std::function<qint64()> now) {
+void TSecondTimerDriver::SetClock(std::function<qint64()> now) {
     m_now = std::move(now);
     if (m_timer.isActive())
-        m_timer.start(ClockBeat::DelayToNextSecond(Now()));
+        m_timer.start(SecondSchedule::DelayToNextSecond(Now()));
 }
 
-void TClockBeat::Add(TSecondTimer* timer) {
+void TSecondTimerDriver::Add(TSecondTimer* timer) {
     m_timers.push_back(timer);
 }
 
-bool TClockBeat::AnyActive() const {
+bool TSecondTimerDriver::AnyActive() const {
     for (const auto& t : m_timers)
         if (t && t->isActive())
             return true;
     return false;
 }
 
-void TClockBeat::TimersChanged() {
+void TSecondTimerDriver::TimersChanged() {
     if (!AnyActive())
         m_timer.stop();
     else if (!m_timer.isActive())
-        m_timer.start(ClockBeat::DelayToNextSecond(Now()));
+        m_timer.start(SecondSchedule::DelayToNextSecond(Now()));
 }
 
-void TClockBeat::OnTimer() {
+void TSecondTimerDriver::OnTimer() {
     const qint64 now = Now();
-    const ClockBeat::Wake wake = m_beat.OnWake(now);
+    const SecondSchedule::Wake wake = m_schedule.OnWake(now);
     if (wake.tick) {
         // A handler may stop or start timers: go through a copy, and ask each timer
         // whether it is still active when its turn comes.
         const auto timers = m_timers;
         for (const auto& t : timers)
             if (t)
-                t->Beat(now);
+                t->DriverTick(now);
     }
     // Aim again from the time after the handlers, which may have taken a while.
     if (AnyActive() && !m_timer.isActive())
-        m_timer.start(wake.tick ? ClockBeat::DelayToNextSecond(Now()) : wake.delayMs);
+        m_timer.start(wake.tick ? SecondSchedule::DelayToNextSecond(Now()) : wake.delayMs);
 }
 
-TSecondTimer::TSecondTimer(TClockBeat* beat, QObject* parent) : QObject(parent), m_beat(beat) {
-    m_beat->Add(this);
+TSecondTimer::TSecondTimer(TSecondTimerDriver* driver, QObject* parent)
+    : QObject(parent), m_driver(driver) {
+    m_driver->Add(this);
 }
 
 void TSecondTimer::start() {
     m_active = true;
     m_ticked = false;
-    m_startedMs = m_beat->Now();
-    m_beat->TimersChanged();
+    m_startedMs = m_driver->Now();
+    m_driver->TimersChanged();
 }
 
 void TSecondTimer::stop() {
     m_active = false;
-    m_beat->TimersChanged();
+    m_driver->TimersChanged();
 }
 
-void TSecondTimer::Beat(qint64 nowMs) {
+void TSecondTimer::DriverTick(qint64 nowMs) {
     if (!m_active)
         return;
     if (!m_ticked && nowMs - m_startedMs < m_minimumFirstMs)

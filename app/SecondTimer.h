@@ -13,7 +13,7 @@
 // A wake that comes early (still in the second already ticked) is not a tick: it
 // only re-aims. A wake that comes late still ticks the second it falls in. So every
 // second ticks once, and none twice, as long as a wake is less than a second late.
-class ClockBeat {
+class SecondSchedule {
 public:
     // How far past the second's start the timer aims.
     static constexpr int kLeadMs = 2;
@@ -38,10 +38,10 @@ class TSecondTimer;
 // The one precise timer behind the window's once-a-second timers. It runs while
 // any of them is active and, at each tick, fires them in the order they were made,
 // so the files they write change together.
-class TClockBeat : public QObject {
+class TSecondTimerDriver : public QObject {
     Q_OBJECT
 public:
-    explicit TClockBeat(QObject* parent = nullptr);
+    explicit TSecondTimerDriver(QObject* parent = nullptr);
 
     // The wall clock in ms since the epoch; replaceable in tests.
     qint64 Now() const { return m_now(); }
@@ -58,7 +58,7 @@ private:
 
     std::function<qint64()> m_now;
     QTimer m_timer;
-    ClockBeat m_beat;
+    SecondSchedule m_schedule;
     QList<QPointer<TSecondTimer>> m_timers;
 };
 
@@ -68,7 +68,7 @@ private:
 class TSecondTimer : public QObject {
     Q_OBJECT
 public:
-    explicit TSecondTimer(TClockBeat* beat, QObject* parent = nullptr);
+    explicit TSecondTimer(TSecondTimerDriver* driver, QObject* parent = nullptr);
 
     void start();
     void stop();
@@ -79,14 +79,14 @@ public:
     // lasts between half a second and a second and a half.
     void SetMinimumFirstTick(int ms) { m_minimumFirstMs = ms; }
 
-    // The beat's tick.
-    void Beat(qint64 nowMs);
+    // A tick of the driver: emits timeout() when this timer is due.
+    void DriverTick(qint64 nowMs);
 
 signals:
     void timeout();
 
 private:
-    TClockBeat* m_beat;
+    TSecondTimerDriver* m_driver;
     bool m_active = false;
     bool m_ticked = false;
     qint64 m_startedMs = 0;
