@@ -3,6 +3,7 @@
 #include "app/ErrorReporter.h"
 #include "app/PlaylistCursor.h"
 #include "app/RepeatedFailure.h"
+#include "app/SaveThrottle.h"
 #include "app/Widgets.h"
 #include "media/TListView.h"
 
@@ -445,5 +446,8 @@ private:
     TClockBeat* m_beat = nullptr;
     TRepeatedFailure m_clockFailure;
     TRepeatedFailure m_countdownFailure;
+    // config.ini after a marquee send: at most one write a second however often the
+    // marquee is sent (a remote client may send it ten times a second).
+    SaveThrottle* m_marqueeSave = nullptr;
     bool m_soundCardFailed = false; // told once the window is on screen
 };

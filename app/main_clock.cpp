@@ -86,9 +86,7 @@ void TfrmMain::btnSendMarquesinaClick() {
     const QString marquee = MarqueeFileText(txtMarquesina->toPlainText());
     WriteTextFile(marquee, OutputPath(txtCurrentSong->text(), QStringLiteral("marquesina.txt")));
     emit OverlayTextWritten(QStringLiteral("marquesina.txt"), marquee);
-    // The settings and the lists on the window itself (the caption list lies on a
-    // tab and is not among them), in one write of config.ini.
-    const QStringList refused = WriteConfig(false);
-    if (!refused.isEmpty())
-        throw TavoriaError(refused.join(QLatin1Char('\n')));
+    // Then config.ini: at once, or within a second when it was written less than a
+    // second ago.
+    m_marqueeSave->Request();
 }

@@ -22,6 +22,16 @@ TfrmMain::TfrmMain(QWidget* parent)
     : QMainWindow(parent), m_errors(new ErrorReporter(this)), m_cue(new CuePlayer(this)),
       m_announcer(new TimeAnnouncer(this)) {
     PickFolder = [this] { return QFileDialog::getExistingDirectory(this, QString(), QString()); };
+    m_marqueeSave = new SaveThrottle(
+        1000,
+        [this] {
+            // The settings and the lists on the window itself (the caption list lies
+            // on a tab and is not among them), in one write of config.ini.
+            const QStringList refused = WriteConfig(false);
+            if (!refused.isEmpty())
+                throw TavoriaError(refused.join(QLatin1Char('\n')));
+        },
+        [this](const std::function<void()>& save) { Guard(save); }, this);
     BuildForm();
     WireHandlers();
     FormCreate();
@@ -32,6 +42,12 @@ TfrmMain::TfrmMain(QWidget* parent)
 
 TfrmMain::~TfrmMain() {
     // "Salir" ends here without the shutdown steps: the player goes with the window.
+    // A marquee sent in the last second is still saved, as the send promised.
+    try {
+        m_marqueeSave->Flush();
+    } catch (const std::exception& e) {
+        RecordStartUpError(ErrorText(e));
+    }
     delete vlcPlayer;
     vlcPlayer = nullptr;
 }
@@ -147,6 +163,7 @@ void TfrmMain::FormClose() {
     // A cell that cannot be stored costs only itself: the close goes on and the
     // refusal is recorded in debug.txt.
     const QStringList refused = WriteConfig(true);
+    m_marqueeSave->Cancel();
     for (const QString& text : refused)
         RecordStartUpError(text);
     if (!refused.isEmpty())

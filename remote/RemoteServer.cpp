@@ -102,6 +102,7 @@ private:
         QElapsedTimer bucketClock;
         std::deque<qint64> failures; // times of failed tokens within the last minute
         qint64 nextAttempt = 0;      // when a slowed address may have its next answer
+        qint64 nextRefusal = 0;      // when an address beyond its budget may have its next 429
     };
     struct Connection {
         QTcpSocket* socket = nullptr;
@@ -433,13 +434,36 @@ void RemoteServerWorker::Handle(quint64 id, Connection& c) {
         reply.AddHeader("Retry-After", "1");
         Respond(id, c, reply);
     };
-    // What one address asks beyond its share is refused to it alone (429); the
-    // desk's own limits, shared by all, give 503.
+    // What one address asks beyond its share is refused to it alone (429), one
+    // refusal per short gap: a client that floods costs this thread a few dozen
+    // answers a second instead of thousands, and waits for each one itself (its
+    // connection takes nothing more meanwhile). The desk's own limits, shared by all,
+    // give 503.
+    auto refuseOverBudget = [&](const QString& message) {
+        HttpReply reply = ErrorReply(429, message);
+        reply.AddHeader("Retry-After", "1");
+        const qint64 now = m_clock.elapsed();
+        const qint64 at = std::max(now, p.nextRefusal);
+        p.nextRefusal = at + m_config.refusalGapMs;
+        if (at <= now) {
+            Respond(id, c, reply);
+            return;
+        }
+        c.busy = true;
+        QTimer::singleShot(int(at - now), this, [this, id, reply] {
+            const auto it = m_connections.find(id);
+            if (it == m_connections.end())
+                return; // the client went away meanwhile
+            it->second.busy = false;
+            Respond(id, it->second, reply);
+            Pump(id);
+        });
+    };
     if (action) {
         if (p.queuedActions >= m_config.maxQueuedActionsPerPeer ||
             (m_config.actionsPerSecond > 0 && p.actionTokens < 1))
-            return refuse(429, QStringLiteral("Demasiadas órdenes desde esta dirección; "
-                                              "inténtelo de nuevo en un momento"));
+            return refuseOverBudget(QStringLiteral("Demasiadas órdenes desde esta dirección; "
+                                                   "inténtelo de nuevo en un momento"));
         if (m_actions.size() >= m_config.maxQueuedActions)
             return refuse(503, QStringLiteral("La mesa está ocupada; inténtelo de nuevo"));
         if (m_config.actionsPerSecond > 0)
@@ -452,8 +476,8 @@ void RemoteServerWorker::Handle(quint64 id, Connection& c) {
     }
     if (p.pending >= m_config.maxPendingJobsPerPeer ||
         (m_config.readsPerSecond > 0 && p.readTokens < 1))
-        return refuse(429, QStringLiteral("Demasiadas peticiones desde esta dirección; "
-                                          "inténtelo de nuevo en un momento"));
+        return refuseOverBudget(QStringLiteral("Demasiadas peticiones desde esta dirección; "
+                                               "inténtelo de nuevo en un momento"));
     if (m_pendingJobs >= m_config.maxPendingJobs)
         return refuse(503, QStringLiteral("La mesa está ocupada; inténtelo de nuevo"));
     if (m_config.readsPerSecond > 0)

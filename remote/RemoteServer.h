@@ -54,7 +54,8 @@ struct RemoteServerConfig {
     qint64 maxEventBacklog = 1024 * 1024; // output queued for one event client
     int authFailuresBeforeDelay = 5;      // failed tokens of one address within a minute
     int authDelayMs = 1000;               // then each attempt of that address waits this long
-    int retryListenMs = 5000;             // when the port is taken, listening is retried; 0: never
+    int refusalGapMs = 20; // an address beyond its budgets: one refusal (429) per gap; 0: at once
+    int retryListenMs = 5000; // when the port is taken, listening is retried; 0: never
 };
 
 struct StaticFile {

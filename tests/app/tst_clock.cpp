@@ -1,6 +1,8 @@
 // The clock, the countdown and the marquee in the real window: what each file
 // holds, byte for byte, and when it changes.
+#include "app/SaveThrottle.h"
 #include "app/TfrmMain.h"
+#include "media/TavoriaError.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -59,6 +61,8 @@ private slots:
     void marqueeBytes_data();
     void marqueeBytes();
     void marqueeWriteFailureSavesNothing();
+    void marqueeSentAgainSavesWithinASecond();
+    void saveThrottleGathersRequests();
 
 private:
     void Start();
@@ -395,6 +399,83 @@ void TstClock::marqueeWriteFailureSavesNothing() {
     QCOMPARE(m_w->Errors().Count(), 1);
     QVERIFY(m_w->Errors().LastText().contains(QStringLiteral("marquesina.txt")));
     QCOMPARE(ReadAll(QStringLiteral("config.ini")), configBefore);
+}
+
+// Sent again within a second, the marquee file changes at once and config.ini a
+// moment later, holding what was set last; a window that goes away first still saves.
+void TstClock::marqueeSentAgainSavesWithinASecond() {
+    Start();
+    m_w->volPisador->setValue(42);
+    m_w->btnSendMarquesina->click();
+    QVERIFY(ReadAll(QStringLiteral("config.ini")).contains("VolPisador=42"));
+
+    m_w->volPisador->setValue(43);
+    m_w->txtMarquesina->setPlainText(QStringLiteral("Dos"));
+    m_w->btnSendMarquesina->click();
+    QCOMPARE(ReadAll(Out(QStringLiteral("marquesina.txt"))), QByteArray("Dos"));
+    QTRY_VERIFY_WITH_TIMEOUT(ReadAll(QStringLiteral("config.ini")).contains("VolPisador=43"), 5000);
+
+    m_w->volPisador->setValue(44);
+    m_w->btnSendMarquesina->click();
+    m_w->volPisador->setValue(45);
+    m_w->btnSendMarquesina->click();
+    QCOMPARE(m_w->Errors().Count(), 0);
+    m_w.reset();
+    QVERIFY(ReadAll(QStringLiteral("config.ini")).contains("VolPisador=45"));
+}
+
+// The throttle itself: the first request saves at once, a burst within the interval
+// costs one save at its end, a failing deferred save goes to the runner, Cancel drops
+// a waiting save and Flush runs it.
+void TstClock::saveThrottleGathersRequests() {
+    int saves = 0;
+    bool fail = false;
+    QStringList caught;
+    SaveThrottle t(
+        300,
+        [&] {
+            ++saves;
+            if (fail)
+                throw TavoriaError(QStringLiteral("no se pudo"));
+        },
+        [&](const std::function<void()>& save) {
+            try {
+                save();
+            } catch (const std::exception& e) {
+                caught << ErrorText(e);
+            }
+        });
+    t.Request();
+    QCOMPARE(saves, 1);
+    for (int i = 0; i < 50; ++i)
+        t.Request();
+    QCOMPARE(saves, 1);
+    QVERIFY(t.Waiting());
+    QTRY_COMPARE_WITH_TIMEOUT(saves, 2, 5000);
+    QVERIFY(!t.Waiting());
+
+    // Within the interval of that save: gathered again; Cancel drops it.
+    t.Request();
+    QVERIFY(t.Waiting());
+    t.Cancel();
+    QTest::qWait(600);
+    QCOMPARE(saves, 2);
+
+    // Once the interval has passed a request saves at once, and its error reaches
+    // the caller.
+    fail = true;
+    QVERIFY_THROWS_EXCEPTION(TavoriaError, t.Request());
+    QCOMPARE(saves, 3);
+    t.Request();
+    QVERIFY(t.Waiting());
+    QTRY_COMPARE_WITH_TIMEOUT(caught.size(), 1, 5000);
+    QCOMPARE(caught.first(), QStringLiteral("no se pudo"));
+    fail = false;
+    t.Request();
+    QVERIFY(t.Waiting());
+    t.Flush();
+    QVERIFY(!t.Waiting());
+    QCOMPARE(saves, 5);
 }
 
 QTEST_MAIN(TstClock)
