@@ -1,5 +1,6 @@
 #include "player/VlcPlayerUnit.h"
 
+#include "player/VlcHandles.h"
 #include "player/VlcUnit.h"
 
 #include <QCoreApplication>
@@ -25,13 +26,44 @@ struct TVlcEventSink {
 namespace {
 
 // The attached event types, in the order of attachment (detached in reverse).
-constexpr int kEventTypes[] = {0x100, 0x101, 0x102, 0x103, 0x104, 0x105, 0x106, 0x107,
-                               0x108, 0x109, 0x10A, 0x10B, 0x10C, 0x10D, 0x10E, 0x10F,
-                               0x110, 0x111, 0x112, 0x113, 0x117, 0x118, 0x119, 0x11A,
-                               0x11B, 0x114, 0x115, 0x116, 0x11C, 0x11D, 0x502, 0x503};
+constexpr libvlc_event_e kEventTypes[] = {libvlc_MediaPlayerMediaChanged,
+                                          libvlc_MediaPlayerNothingSpecial,
+                                          libvlc_MediaPlayerOpening,
+                                          libvlc_MediaPlayerBuffering,
+                                          libvlc_MediaPlayerPlaying,
+                                          libvlc_MediaPlayerPaused,
+                                          libvlc_MediaPlayerStopped,
+                                          libvlc_MediaPlayerForward,
+                                          libvlc_MediaPlayerBackward,
+                                          libvlc_MediaPlayerEndReached,
+                                          libvlc_MediaPlayerEncounteredError,
+                                          libvlc_MediaPlayerTimeChanged,
+                                          libvlc_MediaPlayerPositionChanged,
+                                          libvlc_MediaPlayerSeekableChanged,
+                                          libvlc_MediaPlayerPausableChanged,
+                                          libvlc_MediaPlayerTitleChanged,
+                                          libvlc_MediaPlayerSnapshotTaken,
+                                          libvlc_MediaPlayerLengthChanged,
+                                          libvlc_MediaPlayerVout,
+                                          libvlc_MediaPlayerScrambledChanged,
+                                          libvlc_MediaPlayerCorked,
+                                          libvlc_MediaPlayerUncorked,
+                                          libvlc_MediaPlayerMuted,
+                                          libvlc_MediaPlayerUnmuted,
+                                          libvlc_MediaPlayerAudioVolume,
+                                          libvlc_MediaPlayerESAdded,
+                                          libvlc_MediaPlayerESDeleted,
+                                          libvlc_MediaPlayerESSelected,
+                                          libvlc_MediaPlayerAudioDevice,
+                                          libvlc_MediaPlayerChapterChanged,
+                                          libvlc_RendererDiscovererItemAdded,
+                                          libvlc_RendererDiscovererItemDeleted};
 
+// The media player's reports (a contiguous run of libVLC's event types) and the
+// renderer discoverer's two.
 bool IsPublishedType(int t) {
-    return (t >= 0x100 && t <= 0x11D) || t == 0x502 || t == 0x503;
+    return (t >= libvlc_MediaPlayerMediaChanged && t <= libvlc_MediaPlayerChapterChanged) ||
+           t == libvlc_RendererDiscovererItemAdded || t == libvlc_RendererDiscovererItemDeleted;
 }
 
 qint64 Times1000(float v) {
@@ -217,7 +249,8 @@ void TVlcMouseEventWinCtrl::leaveEvent(QEvent* e) {
 
 // ---------------------------------------------------------------------------
 
-TVlcPlayer::TVlcPlayer(QWidget* parent) : QWidget(parent), FSink(new TVlcEventSink) {
+TVlcPlayer::TVlcPlayer(QWidget* parent)
+    : QWidget(parent), FSink(std::make_unique<TVlcEventSink>()) {
     FSink->target = this;
     QPalette pal = palette();
     pal.setColor(QPalette::Window, Qt::black);
@@ -258,10 +291,9 @@ TVlcPlayer::~TVlcPlayer() {
         ReleasePlayer();
     } catch (...) {
     }
-    delete FVLC;
-    FVLC = nullptr;
-    delete FSink;
-    FSink = nullptr;
+    // The instance goes after its player, the sink after the last callback.
+    FVLC.reset();
+    FSink.reset();
 }
 
 void TVlcPlayer::ReleasePlayer() {
@@ -283,8 +315,8 @@ template <typename Sig> bool TVlcPlayer::Bound(Sig signal) const {
 }
 
 TVlcInstance* TVlcPlayer::GetVLC() {
-    if (FVLC == nullptr) {
-        FVLC = new TVlcInstance(QString(), FTitleShow);
+    if (!FVLC) {
+        FVLC = std::make_unique<TVlcInstance>(QString(), FTitleShow);
         for (const QString& option : std::as_const(FStartOptions))
             FVLC->AddOption(option);
         FVLC->AddOption(QStringLiteral("--drop-late-frames"));
@@ -296,7 +328,7 @@ TVlcInstance* TVlcPlayer::GetVLC() {
         FVLC->AddOption(FSnapshotPrv ? QStringLiteral("--snapshot-preview")
                                      : QStringLiteral("--no-snapshot-preview"));
     }
-    return FVLC;
+    return FVLC.get();
 }
 
 void TVlcPlayer::UpdateTitleShow() {
@@ -347,14 +379,14 @@ void TVlcPlayer::EventsEnable() {
     if (p_mi_ev_mgr == nullptr)
         return;
     for (const int t : kEventTypes)
-        vlc::libvlc_event_attach(p_mi_ev_mgr, t, &VlcEventCallback, FSink);
+        vlc::libvlc_event_attach(p_mi_ev_mgr, t, &VlcEventCallback, FSink.get());
 }
 
 void TVlcPlayer::EventsDisable() {
     if (p_mi_ev_mgr == nullptr)
         return;
     for (auto it = std::rbegin(kEventTypes); it != std::rend(kEventTypes); ++it)
-        vlc::libvlc_event_detach(p_mi_ev_mgr, *it, &VlcEventCallback, FSink);
+        vlc::libvlc_event_detach(p_mi_ev_mgr, *it, &VlcEventCallback, FSink.get());
     p_mi_ev_mgr = nullptr;
     // No settling sleep: libVLC runs the callbacks under its event manager's
     // lock, so once libvlc_event_detach has returned none of ours runs or will.
@@ -377,27 +409,24 @@ void TVlcPlayer::PlayNormal(const QString& mrl, const QStringList& mediaOptions,
     if (GetPlayerHandle() == nullptr)
         return;
     Stop(1000);
-    auto* media = new TVlcMedia(GetVLC(), mrl);
+    auto media = std::make_unique<TVlcMedia>(GetVLC(), mrl);
     media->SetDeinterlaceFilter(FDeinterlaceFilter);
     media->SetDeinterlaceFilterMode(FDeinterlaceMode);
     for (const QString& option : mediaOptions)
         media->AddOption(option);
-    Play(media, audioOutput, audioOutputDeviceId, audioSetTimeOut);
+    Play(std::move(media), audioOutput, audioOutputDeviceId, audioSetTimeOut);
 }
 
-void TVlcPlayer::Play(TVlcMedia*& media, const QString& audioOutput,
+void TVlcPlayer::Play(std::unique_ptr<TVlcMedia> media, const QString& audioOutput,
                       const QString& audioOutputDeviceId, quint32 audioSetTimeOut) {
-    if (p_mi == nullptr) {
-        delete media;
-        media = nullptr;
+    if (p_mi == nullptr)
         return;
-    }
-    vlc::libvlc_media_player_set_media(p_mi, media != nullptr ? media->MD() : nullptr);
+    vlc::libvlc_media_player_set_media(p_mi, media ? media->MD() : nullptr);
     BindVideoWindow();
     UpdateTitleShow();
     vlc::libvlc_media_player_play(p_mi);
-    delete media;
-    media = nullptr;
+    // The player holds a reference of its own from here on.
+    media.reset();
 
     QString aOut;
     QString aDevice;
@@ -447,30 +476,9 @@ void TVlcPlayer::PlayYoutube(const QString& mrl, const QStringList& mediaOptions
 
 void TVlcPlayer::PlayFirstSubItem(const QStringList& mediaOptions, const QString& audioOutput,
                                   const QString& audioOutputDeviceId, quint32 audioSetTimeOut) {
-    if (p_mi == nullptr)
-        return;
-    QString mrl;
-    bool found = false;
-    if (libvlc_media_t* md = vlc::libvlc_media_player_get_media(p_mi)) {
-        if (libvlc_media_list_t* list = vlc::libvlc_media_subitems(md)) {
-            vlc::libvlc_media_list_lock(list);
-            if (vlc::libvlc_media_list_count(list) > 0) {
-                if (libvlc_media_t* item = vlc::libvlc_media_list_item_at_index(list, 0)) {
-                    if (char* s = vlc::libvlc_media_get_mrl(item)) {
-                        mrl = QString::fromUtf8(s);
-                        found = true;
-                        free(s);
-                    }
-                    vlc::libvlc_media_release(item);
-                }
-            }
-            vlc::libvlc_media_list_unlock(list);
-            vlc::libvlc_media_list_release(list);
-        }
-        vlc::libvlc_media_release(md);
-    }
-    if (found)
-        Play(mrl, mediaOptions, audioOutput, audioOutputDeviceId, audioSetTimeOut);
+    const std::optional<QString> mrl = FirstSubItemMrl(PlayerMedia(p_mi).get());
+    if (mrl && !mrl->isNull())
+        Play(*mrl, mediaOptions, audioOutput, audioOutputDeviceId, audioSetTimeOut);
 }
 
 void TVlcPlayer::BindVideoWindow() {
@@ -622,38 +630,14 @@ void TVlcPlayer::BlankVideo() {
 }
 
 QString TVlcPlayer::GetMediaMrl() {
-    if (p_mi == nullptr)
+    const TVlcMediaRef md = PlayerMedia(p_mi);
+    if (!md)
         return {};
-    libvlc_media_t* md = vlc::libvlc_media_player_get_media(p_mi);
-    if (md == nullptr)
-        return {};
-    QString mrl;
-    bool fromSubItem = false;
-    // A resolved page names its first sub-item. libVLC 3 gives every media a
-    // (usually empty) sub-item list, so an empty list means the media's own MRL.
-    if (libvlc_media_list_t* list = vlc::libvlc_media_subitems(md)) {
-        vlc::libvlc_media_list_lock(list);
-        if (vlc::libvlc_media_list_count(list) > 0) {
-            if (libvlc_media_t* item = vlc::libvlc_media_list_item_at_index(list, 0)) {
-                if (char* s = vlc::libvlc_media_get_mrl(item)) {
-                    mrl = QString::fromUtf8(s);
-                    free(s);
-                }
-                vlc::libvlc_media_release(item);
-            }
-            fromSubItem = true;
-        }
-        vlc::libvlc_media_list_unlock(list);
-        vlc::libvlc_media_list_release(list);
-    }
-    if (!fromSubItem) {
-        if (char* s = vlc::libvlc_media_get_mrl(md)) {
-            mrl = QString::fromUtf8(s);
-            free(s);
-        }
-    }
-    vlc::libvlc_media_release(md);
-    return mrl;
+    // A resolved page names its first sub-item; a media without sub-items (an
+    // empty list) names itself.
+    if (std::optional<QString> subItem = FirstSubItemMrl(md.get()))
+        return *subItem;
+    return MediaMrl(md.get());
 }
 
 // ---------------------------------------------------------------------------
@@ -708,16 +692,10 @@ void TVlcPlayer::HandleVlcEvent(const TVlcEvent& e) {
             // The posted media handle may be gone by now. Its MRL is read only
             // when it is still the player's current media (held by this call).
             QString mrl;
-            if (w != 0 && p_mi != nullptr) {
-                if (libvlc_media_t* md = vlc::libvlc_media_player_get_media(p_mi)) {
-                    if (PointerValue(md) == w) {
-                        if (char* s = vlc::libvlc_media_get_mrl(md)) {
-                            mrl = QString::fromUtf8(s);
-                            free(s);
-                        }
-                    }
-                    vlc::libvlc_media_release(md);
-                }
+            if (w != 0) {
+                const TVlcMediaRef md = PlayerMedia(p_mi);
+                if (md && PointerValue(md.get()) == w)
+                    mrl = MediaMrl(md.get());
             }
             emit OnMediaPlayerMediaChanged(mrl);
         }

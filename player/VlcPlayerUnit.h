@@ -10,6 +10,8 @@
 #include <QStringList>
 #include <QWidget>
 
+#include <memory>
+
 #include <vlc/vlc.h>
 
 #include "player/VlcClassUnit.h"
@@ -105,9 +107,10 @@ public:
                              quint32 audioSetTimeOut = 1000, quint32 youtubeTimeout = 10000);
     void PlayFirstSubItem(const QStringList& mediaOptions = {}, const QString& audioOutput = {},
                           const QString& audioOutputDeviceId = {}, quint32 audioSetTimeOut = 1000);
-    // Hands the media to the player and starts it; consumes it (media is nulled).
-    void Play(TVlcMedia*& media, const QString& audioOutput, const QString& audioOutputDeviceId,
-              quint32 audioSetTimeOut);
+    // Hands the media to the player and starts it; the media is released once the
+    // player holds it.
+    void Play(std::unique_ptr<TVlcMedia> media, const QString& audioOutput,
+              const QString& audioOutputDeviceId, quint32 audioSetTimeOut);
 
     void Pause();
     void Resume();
@@ -230,10 +233,10 @@ private:
     void HandleVlcEvent(const TVlcEvent& e);
     template <typename Sig> bool Bound(Sig signal) const;
 
-    TVlcInstance* FVLC = nullptr;
+    std::unique_ptr<TVlcInstance> FVLC;
     libvlc_media_player_t* p_mi = nullptr;
     libvlc_event_manager_t* p_mi_ev_mgr = nullptr;
-    TVlcEventSink* FSink = nullptr;
+    std::unique_ptr<TVlcEventSink> FSink;
     QString FError;
     bool FTitleShow = false;
     TVlcTitlePosition FTitleShowPos = vlcPosCenter;
