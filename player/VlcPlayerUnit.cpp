@@ -25,40 +25,6 @@ struct TVlcEventSink {
 
 namespace {
 
-// The attached event types, in the order of attachment (detached in reverse).
-constexpr libvlc_event_e kEventTypes[] = {libvlc_MediaPlayerMediaChanged,
-                                          libvlc_MediaPlayerNothingSpecial,
-                                          libvlc_MediaPlayerOpening,
-                                          libvlc_MediaPlayerBuffering,
-                                          libvlc_MediaPlayerPlaying,
-                                          libvlc_MediaPlayerPaused,
-                                          libvlc_MediaPlayerStopped,
-                                          libvlc_MediaPlayerForward,
-                                          libvlc_MediaPlayerBackward,
-                                          libvlc_MediaPlayerEndReached,
-                                          libvlc_MediaPlayerEncounteredError,
-                                          libvlc_MediaPlayerTimeChanged,
-                                          libvlc_MediaPlayerPositionChanged,
-                                          libvlc_MediaPlayerSeekableChanged,
-                                          libvlc_MediaPlayerPausableChanged,
-                                          libvlc_MediaPlayerTitleChanged,
-                                          libvlc_MediaPlayerSnapshotTaken,
-                                          libvlc_MediaPlayerLengthChanged,
-                                          libvlc_MediaPlayerVout,
-                                          libvlc_MediaPlayerScrambledChanged,
-                                          libvlc_MediaPlayerCorked,
-                                          libvlc_MediaPlayerUncorked,
-                                          libvlc_MediaPlayerMuted,
-                                          libvlc_MediaPlayerUnmuted,
-                                          libvlc_MediaPlayerAudioVolume,
-                                          libvlc_MediaPlayerESAdded,
-                                          libvlc_MediaPlayerESDeleted,
-                                          libvlc_MediaPlayerESSelected,
-                                          libvlc_MediaPlayerAudioDevice,
-                                          libvlc_MediaPlayerChapterChanged,
-                                          libvlc_RendererDiscovererItemAdded,
-                                          libvlc_RendererDiscovererItemDeleted};
-
 // The media player's reports (a contiguous run of libVLC's event types) and the
 // renderer discoverer's two.
 bool IsPublishedType(int t) {
@@ -378,14 +344,14 @@ void TVlcPlayer::EventsEnable() {
     p_mi_ev_mgr = vlc::libvlc_media_player_event_manager(p_mi);
     if (p_mi_ev_mgr == nullptr)
         return;
-    for (const int t : kEventTypes)
+    for (const int t : kPlayerEventTypes)
         vlc::libvlc_event_attach(p_mi_ev_mgr, t, &VlcEventCallback, FSink.get());
 }
 
 void TVlcPlayer::EventsDisable() {
     if (p_mi_ev_mgr == nullptr)
         return;
-    for (auto it = std::rbegin(kEventTypes); it != std::rend(kEventTypes); ++it)
+    for (auto it = std::rbegin(kPlayerEventTypes); it != std::rend(kPlayerEventTypes); ++it)
         vlc::libvlc_event_detach(p_mi_ev_mgr, *it, &VlcEventCallback, FSink.get());
     p_mi_ev_mgr = nullptr;
     // No settling sleep: libVLC runs the callbacks under its event manager's

@@ -86,6 +86,41 @@ protected:
     void leaveEvent(QEvent* e) override;
 };
 
+// The reports the player listens to, in the order it attaches them (detached in
+// reverse).
+inline constexpr libvlc_event_e kPlayerEventTypes[] = {libvlc_MediaPlayerMediaChanged,
+                                                       libvlc_MediaPlayerNothingSpecial,
+                                                       libvlc_MediaPlayerOpening,
+                                                       libvlc_MediaPlayerBuffering,
+                                                       libvlc_MediaPlayerPlaying,
+                                                       libvlc_MediaPlayerPaused,
+                                                       libvlc_MediaPlayerStopped,
+                                                       libvlc_MediaPlayerForward,
+                                                       libvlc_MediaPlayerBackward,
+                                                       libvlc_MediaPlayerEndReached,
+                                                       libvlc_MediaPlayerEncounteredError,
+                                                       libvlc_MediaPlayerTimeChanged,
+                                                       libvlc_MediaPlayerPositionChanged,
+                                                       libvlc_MediaPlayerSeekableChanged,
+                                                       libvlc_MediaPlayerPausableChanged,
+                                                       libvlc_MediaPlayerTitleChanged,
+                                                       libvlc_MediaPlayerSnapshotTaken,
+                                                       libvlc_MediaPlayerLengthChanged,
+                                                       libvlc_MediaPlayerVout,
+                                                       libvlc_MediaPlayerScrambledChanged,
+                                                       libvlc_MediaPlayerCorked,
+                                                       libvlc_MediaPlayerUncorked,
+                                                       libvlc_MediaPlayerMuted,
+                                                       libvlc_MediaPlayerUnmuted,
+                                                       libvlc_MediaPlayerAudioVolume,
+                                                       libvlc_MediaPlayerESAdded,
+                                                       libvlc_MediaPlayerESDeleted,
+                                                       libvlc_MediaPlayerESSelected,
+                                                       libvlc_MediaPlayerAudioDevice,
+                                                       libvlc_MediaPlayerChapterChanged,
+                                                       libvlc_RendererDiscovererItemAdded,
+                                                       libvlc_RendererDiscovererItemDeleted};
+
 struct TVlcEventSink;
 
 class TVlcPlayer : public QWidget {

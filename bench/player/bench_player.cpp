@@ -122,10 +122,6 @@ void StampCallback(const libvlc_event_t* ev, void*) {
         gRaisedNs[i] = NowNs();
 }
 
-const int kTypes[] = {0x100, 0x101, 0x102, 0x103, 0x104, 0x105, 0x106, 0x107, 0x108, 0x109, 0x10A,
-                      0x10B, 0x10C, 0x10D, 0x10E, 0x10F, 0x110, 0x111, 0x112, 0x113, 0x117, 0x118,
-                      0x119, 0x11A, 0x11B, 0x114, 0x115, 0x116, 0x11C, 0x11D, 0x502, 0x503};
-
 // libvlc_media_get_stats is not one of the control's entry points.
 using GetStatsFn = int (*)(libvlc_media_t*, libvlc_media_stats_t*);
 GetStatsFn StatsFn() {
@@ -180,7 +176,7 @@ void BenchLatency(const QString& clip, int runs) {
     libvlc_instance_t* inst = vlc::libvlc_new(argv.ARGC(), argv.ARGS());
     libvlc_media_player_t* mp = vlc::libvlc_media_player_new(inst);
     libvlc_event_manager_t* em = vlc::libvlc_media_player_event_manager(mp);
-    for (int t : kTypes)
+    for (int t : kPlayerEventTypes)
         vlc::libvlc_event_attach(em, t, &BareCallback, nullptr);
     const QByteArray clipUtf8 = clip.toUtf8();
 
@@ -237,7 +233,7 @@ void BenchLatency(const QString& clip, int runs) {
             break;
     }
     vlc::libvlc_event_detach(cem, libvlc_MediaPlayerPlaying, &ControlStampCallback, nullptr);
-    for (int t : kTypes)
+    for (int t : kPlayerEventTypes)
         vlc::libvlc_event_detach(em, t, &BareCallback, nullptr);
     vlc::libvlc_media_player_release(mp);
     vlc::libvlc_release(inst);
