@@ -26,12 +26,13 @@ struct EndRecord {
 
 void RecordEnd(HSYNC sync, DWORD channel, DWORD, void* user) {
     auto* r = static_cast<EndRecord*>(user);
-    r->calls++;
     r->atMs = r->clock ? r->clock->elapsed() : -1;
     r->channel = channel;
     r->onCallerThread = std::this_thread::get_id() == r->caller;
     // The layer can be called from inside the callback.
     r->layerUsable = BASS_ChannelGetDevice(channel) == 0 && BASS_ChannelRemoveSync(channel, sync);
+    // Counted last: the test reads the other fields as soon as it sees the call.
+    r->calls++;
 }
 
 HSTREAM Open(const QString& path, DWORD flags = BASS_UNICODE) {
