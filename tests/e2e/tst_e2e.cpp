@@ -485,19 +485,32 @@ void TstEndToEnd::Shot(const QString& name) {
 }
 
 void TstEndToEnd::NoOtherWindow() {
-    QByteArray out;
-    Run("xdotool",
-        {"search", "--maxdepth", "1", "--onlyvisible", "--pid", QString::number(m_desk.processId()),
-         "--name", "."},
-        &out);
-    for (const QByteArray& id : out.trimmed().split('\n')) {
-        if (id.isEmpty() || id == m_window.toLatin1())
-            continue;
-        QByteArray name;
+    // The desk's visible top-level windows with a name, less its main window.
+    const auto others = [&] {
+        QByteArray out;
+        Run("xdotool",
+            {"search", "--maxdepth", "1", "--onlyvisible", "--pid",
+             QString::number(m_desk.processId()), "--name", "."},
+            &out);
+        QList<QByteArray> ids;
+        for (const QByteArray& id : out.trimmed().split('\n'))
+            if (!id.isEmpty() && id != m_window.toLatin1())
+                ids << id;
+        return ids;
+    };
+    // A box stays until the operator answers it; a window that is already going
+    // away (a drag's picture, a tooltip) is gone within moments and is no box.
+    QList<QByteArray> shown = others();
+    if (!shown.isEmpty() && WaitFor([&] { return (shown = others()).isEmpty(); }, 2000))
+        return;
+    for (const QByteArray& id : std::as_const(shown)) {
+        QByteArray name, geometry;
         Run("xdotool", {"getwindowname", QString::fromLatin1(id)}, &name);
+        Run("xdotool", {"getwindowgeometry", QString::fromLatin1(id)}, &geometry);
         Shot(QStringLiteral("failure.png"));
-        QFAIL(qPrintable(QStringLiteral("the desk shows another window: %1 (%2)")
-                             .arg(QString::fromUtf8(name.trimmed()), m_desk.readAll())));
+        QFAIL(qPrintable(QStringLiteral("the desk shows another window: %1, %2 (%3)")
+                             .arg(QString::fromUtf8(name.trimmed()),
+                                  QString::fromUtf8(geometry.simplified()), m_desk.readAll())));
     }
 }
 
