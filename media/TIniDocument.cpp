@@ -76,6 +76,27 @@ struct FoldedName {
     QStringView view() const { return folded; }
 };
 
+// A hash of the folded form of a name, computed without folding it into a buffer.
+quint32 FoldedHash(QStringView name) {
+    quint32 h = 2166136261u;
+    for (const QChar ch : name)
+        h = (h ^ FoldUnit(ch.unicode()).unicode()) * 16777619u;
+    // The table takes the low bits: mix the high ones in.
+    h ^= h >> 15;
+    h *= 0x2c1b3c6du;
+    h ^= h >> 12;
+    return h;
+}
+
+bool FoldedEqual(QStringView a, QStringView b) {
+    if (a.size() != b.size())
+        return false;
+    for (qsizetype k = 0; k < a.size(); ++k)
+        if (a[k] != b[k] && FoldUnit(a[k].unicode()) != FoldUnit(b[k].unicode()))
+            return false;
+    return true;
+}
+
 bool BreaksLine(QStringView t) {
     const char16_t* const end = t.utf16() + t.size();
     return FindLineBreak(t.utf16(), end) != end;
@@ -88,6 +109,72 @@ TIniDocument::TIniDocument(const QString& fileName) : m_fileName(fileName) {
     if (!info.exists())
         return;
     Parse(ReadTextFile(fileName));
+}
+
+void TIniDocument::KeyIndex::Reserve(size_t keys) {
+    size_t wanted = 16;
+    while (wanted < keys * 2)
+        wanted *= 2;
+    if (wanted > m_slots.size() && m_size == 0)
+        m_slots.assign(wanted, Slot{});
+}
+
+int TIniDocument::KeyIndex::Find(QStringView key, const std::vector<Entry>& entries) const {
+    if (m_slots.empty())
+        return -1;
+    const size_t mask = m_slots.size() - 1;
+    const quint32 h = FoldedHash(key);
+    for (size_t i = h & mask;; i = (i + 1) & mask) {
+        const Slot& slot = m_slots[i];
+        if (slot.entry < 0)
+            return -1;
+        if (slot.hash == h && FoldedEqual(entries[size_t(slot.entry)].key, key))
+            return slot.entry;
+    }
+}
+
+bool TIniDocument::KeyIndex::Insert(int entry, const std::vector<Entry>& entries) {
+    if ((m_size + 1) * 2 > m_slots.size())
+        Grow();
+    const QStringView key = entries[size_t(entry)].key;
+    const size_t mask = m_slots.size() - 1;
+    const quint32 h = FoldedHash(key);
+    for (size_t i = h & mask;; i = (i + 1) & mask) {
+        Slot& slot = m_slots[i];
+        if (slot.entry < 0) {
+            slot = Slot{h, entry};
+            ++m_size;
+            return true;
+        }
+        if (slot.hash == h && FoldedEqual(entries[size_t(slot.entry)].key, key))
+            return false;
+    }
+}
+
+void TIniDocument::KeyIndex::Grow() {
+    std::vector<Slot> old;
+    old.swap(m_slots);
+    m_slots.assign(std::max<size_t>(16, old.size() * 2), Slot{});
+    m_size = 0;
+    const size_t mask = m_slots.size() - 1;
+    for (const Slot& s : old) {
+        if (s.entry < 0)
+            continue;
+        size_t i = s.hash & mask;
+        while (m_slots[i].entry >= 0)
+            i = (i + 1) & mask;
+        m_slots[i] = s;
+        ++m_size;
+    }
+}
+
+std::vector<int> TIniDocument::KeyIndex::EntriesRecorded() const {
+    std::vector<int> recorded;
+    recorded.reserve(m_size);
+    for (const Slot& s : m_slots)
+        if (s.entry >= 0)
+            recorded.push_back(s.entry);
+    return recorded;
 }
 
 QStringView TIniDocument::Own(QStringView text) {
@@ -165,19 +252,17 @@ void TIniDocument::Parse(const QString& text) {
     }
     for (size_t i = 0; i < m_sections.size(); ++i) {
         m_sections[i].entries.reserve(size_t(counts[i]));
-        m_sections[i].index.reserve(counts[i]);
+        m_sections[i].index.Reserve(size_t(counts[i]));
     }
     for (const Line& l : lines)
         m_sections[size_t(l.section)].entries.push_back(l.entry);
-    // Indexed last to first, so that of two entries with the same key the first wins.
+    // Indexed first to last: of two entries with the same key the first wins.
     for (Section& section : m_sections) {
-        qsizetype withValue = 0;
-        for (int k = int(section.entries.size()) - 1; k >= 0; --k)
-            if (const Entry& e = section.entries[size_t(k)]; e.hasValue) {
-                section.index.insert(FoldedKey(e.key), k);
-                ++withValue;
-            }
-        section.uniqueKeys = section.index.size() == withValue;
+        bool unique = true;
+        for (size_t k = 0; k < section.entries.size(); ++k)
+            if (section.entries[k].hasValue && !section.index.Insert(int(k), section.entries))
+                unique = false;
+        section.uniqueKeys = unique;
     }
 }
 
@@ -202,9 +287,8 @@ const TIniDocument::Entry* TIniDocument::FindEntry(const QString& section,
     const Section* s = FindSection(section);
     if (!s)
         return nullptr;
-    const FoldedName f(key);
-    auto it = s->index.constFind(f.view());
-    return it == s->index.constEnd() ? nullptr : &s->entries[size_t(*it)];
+    const int at = s->index.Find(key, s->entries);
+    return at < 0 ? nullptr : &s->entries[size_t(at)];
 }
 
 int TIniDocument::SectionReader::EntryCount() const {
@@ -219,12 +303,11 @@ bool TIniDocument::SectionReader::Find(QStringView key, QStringView& value) {
         value = e->value;
         return true;
     }
-    const FoldedName f(key);
-    auto it = m_s->index.constFind(f.view());
-    if (it == m_s->index.constEnd())
+    const int at = m_s->index.Find(key, m_s->entries);
+    if (at < 0)
         return false;
-    m_next = size_t(*it) + 1;
-    value = m_s->entries[size_t(*it)].value;
+    m_next = size_t(at) + 1;
+    value = m_s->entries[size_t(at)].value;
     return true;
 }
 
@@ -253,7 +336,7 @@ QStringList TIniDocument::Keys(const QString& section) const {
     if (!s)
         return keys;
     // The index holds the first entry of each key: in file order, each key once.
-    std::vector<int> first(s->index.cbegin(), s->index.cend());
+    std::vector<int> first = s->index.EntriesRecorded();
     std::sort(first.begin(), first.end());
     keys.reserve(qsizetype(first.size()));
     for (int i : first)
@@ -339,17 +422,14 @@ size_t TIniDocument::WriteEntry(Section& s, QStringView sectionName, QStringView
     }
     size_t at = hint;
     if (!s.At(hint, key)) {
-        const FoldedName folded(key);
-        auto it = s.index.constFind(folded.view());
-        if (it == s.index.constEnd()) {
-            const QStringView ownKey = Own(key);
+        const int found = s.index.Find(key, s.entries);
+        if (found < 0) {
             at = s.entries.size();
-            s.index.insert(folded.view().data() == key.data() ? ownKey : Own(folded.view()),
-                           int(at));
-            s.entries.push_back(Entry{ownKey, Own(value), true});
+            s.entries.push_back(Entry{Own(key), Own(value), true});
+            s.index.Insert(int(at), s.entries);
             return at;
         }
-        at = size_t(*it);
+        at = size_t(found);
     }
     Entry& e = s.entries[at];
     if (e.value != value)

@@ -96,17 +96,40 @@ public:
 private:
     // Keys and values are views into the file's text or into the document's own
     // storage for what was written since, so a 70,000-key file is parsed and saved
-    // without an allocation per entry. Names are indexed by their case-folded form,
-    // which for lower-case ASCII names is the name itself.
+    // without an allocation per entry. Section names are indexed by their case-folded
+    // form, which for lower-case ASCII names is the name itself.
     struct Entry {
         QStringView key;
         QStringView value;
         bool hasValue = true; // false: a line without "=", written back unchanged
     };
+    // Folded key -> first entry with that key: one flat open-addressed table of
+    // (hash, entry) pairs. Keys are compared folded on the fly, so no folded copy of
+    // a key is kept, and building the index of a 70,000-key section allocates once.
+    class KeyIndex {
+    public:
+        void Reserve(size_t keys);
+        // The entry of the key (given folded or not), -1 when none.
+        int Find(QStringView key, const std::vector<Entry>& entries) const;
+        // Records entry for its key unless the key is there already; false then.
+        bool Insert(int entry, const std::vector<Entry>& entries);
+        size_t Size() const { return m_size; }
+        // The entries recorded, in no order.
+        std::vector<int> EntriesRecorded() const;
+
+    private:
+        struct Slot {
+            quint32 hash = 0;
+            int entry = -1; // -1: free
+        };
+        void Grow();
+        std::vector<Slot> m_slots; // a power of two in size, at most half full
+        size_t m_size = 0;
+    };
     struct Section {
         QStringView name;
         std::vector<Entry> entries;
-        QHash<QStringView, int> index; // folded key -> first entry with that key
+        KeyIndex index;
         // No two entries share a key: an entry whose key is the one asked for is then
         // the entry, found without hashing.
         bool uniqueKeys = true;

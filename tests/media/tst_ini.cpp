@@ -62,6 +62,10 @@ void TstIni::readText_data() {
     QTest::newRow("case-insensitive names") << QByteArray("[Config]\nRootFolder=x\n") << "CONFIG"
                                             << "rootfolder"
                                             << "x";
+    QTest::newRow("non-ascii names fold too")
+        << QByteArray("[Canción]\nAño=1\nAÑO=2\n") << "CANCIÓN"
+        << "AÑO"
+        << "1";
     QTest::newRow("empty value is not the default") << QByteArray("[A]\nk=\n") << "A"
                                                     << "k" << QString();
     QTest::newRow("absent key") << QByteArray("[A]\nk=v\n") << "A"
