@@ -1,4 +1,5 @@
 #include "app/AppPaths.h"
+#include "app/ConfigPrefetch.h"
 #include "app/QtSpanish.h"
 #include "app/TfrmMain.h"
 #include "platform/Allocator.h"
@@ -10,7 +11,9 @@
 #include <QFile>
 #include <QMessageBox>
 #include <QTimer>
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <unistd.h>
 
 namespace {
@@ -28,6 +31,14 @@ int main(int argc, char** argv) {
     TuneAllocatorForLongRuns();
     QElapsedTimer started;
     started.start();
+    // config.ini is read on a thread of its own while the application and the window
+    // are set up. Started from its desktop entry, the desk first moves to its own
+    // folder, and reads it from there.
+    const bool installed = std::any_of(argv + 1, argv + argc, [](const char* arg) {
+        return std::strcmp(arg, "--installed") == 0;
+    });
+    if (!installed)
+        ConfigPrefetch::Start(QStringLiteral("config.ini"));
     // libVLC draws into a native X11 window: ask for the xcb platform unless the
     // user chose another one.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
@@ -50,13 +61,14 @@ int main(int argc, char** argv) {
     QGuiApplication::setDesktopFileName(QStringLiteral("org.tavoria.desk"));
     // Started from its desktop entry, the desk works in a folder of its own under the
     // user's data folder, and never writes into its program folder (the system's).
-    if (QCoreApplication::arguments().contains(QStringLiteral("--installed"))) {
+    if (installed) {
         const QString failed = PrepareInstalledDesk();
         if (!failed.isEmpty()) {
             std::fprintf(stderr, "tavoria: %s\n", qPrintable(failed));
             QMessageBox::critical(nullptr, QStringLiteral("Tavoria"), failed);
             return 1;
         }
+        ConfigPrefetch::Start(QStringLiteral("config.ini"));
     }
     TfrmMain window;
     window.show();

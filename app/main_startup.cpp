@@ -1,4 +1,5 @@
 // Start-up, shutdown, "Salir" and the status bar.
+#include "app/ConfigPrefetch.h"
 #include "app/CuePlayer.h"
 #include "app/TfrmMain.h"
 #include "app/TimeAnnouncer.h"
@@ -57,15 +58,16 @@ void TfrmMain::FormCreate() {
         // 1. Files dropped from a file manager (setAcceptDrops in the form).
         // 2. Sound-card lists.
         FillSoundCardLists();
-        // config.ini is read once: the list tables and the settings come from it.
-        const TIniDocument ini(QStringLiteral("config.ini"));
+        // config.ini is read once (by the program's start, ahead, while the window
+        // was being built): the list tables and the settings come from it.
+        ConfigLoad config = ConfigPrefetch::Take(QStringLiteral("config.ini"));
         // 3. List tables: the caption page first, then the window's own lists.
         for (TListView* lv : CaptionPageListViews())
-            LoadListTable(lv, ini);
+            FillListTable(lv, config.TakeTable(lv->objectName()));
         for (TListView* lv : DirectListViews())
-            LoadListTable(lv, ini);
+            FillListTable(lv, config.TakeTable(lv->objectName()));
         // 4. Settings.
-        LoadConfig(ini);
+        LoadConfig(*config.ini);
         // 5. NDI detection, or the main sound card (which creates the player).
         SetUpOutputsAtStart();
         // 6. The audio layer on the effects card.

@@ -354,7 +354,10 @@ void LoadListTable(TListView* listView, const QString& fileName) {
 }
 
 void LoadListTable(TListView* listView, const TIniDocument& ini) {
-    const QString section = listView->objectName();
+    FillListTable(listView, ReadListTable(ini, listView->objectName()));
+}
+
+ListTableRows ReadListTable(const TIniDocument& ini, const QString& section) {
     TIniDocument::SectionReader table = ini.Reader(section);
     // A hand-edited table cannot make the desk build millions of empty rows: every
     // stored row has at least its "iconindex" key, and no list has more than a few
@@ -363,9 +366,9 @@ void LoadListTable(TListView* listView, const TIniDocument& ini) {
     const int x =
         std::clamp(ini.ReadInteger(section, QStringLiteral("totalX"), 0), 0, MaxListColumns);
     const int y = std::clamp(ini.ReadInteger(section, QStringLiteral("totalY"), 0), 0, entries);
-    QList<QTreeWidgetItem*> rows;
-    rows.reserve(y);
-    QStringList cells;
+    ListTableRows rows;
+    rows.cells.reserve(y);
+    rows.images.reserve(y);
     TableKey icon("iconindex"), cell("celda");
     QStringView value;
     for (int i = 0; i < y; ++i) {
@@ -375,7 +378,8 @@ void LoadListTable(TListView* listView, const TIniDocument& ini) {
         int image = -1;
         if (table.Find(icon.View(), value) && !TIniDocument::ParseInteger(value, image))
             image = -1;
-        cells.clear();
+        QStringList cells;
+        cells.reserve(x);
         cell.Truncate(5);
         cell.AppendNumber(i);
         const qsizetype rowKey = cell.Size();
@@ -384,7 +388,16 @@ void LoadListTable(TListView* listView, const TIniDocument& ini) {
             cell.AppendNumber(j);
             cells.push_back(table.Find(cell.View(), value) ? value.toString() : QString());
         }
-        rows.push_back(listView->MakeRow(cells, image));
+        rows.cells.push_back(std::move(cells));
+        rows.images.push_back(image);
     }
-    listView->AppendRows(rows);
+    return rows;
+}
+
+void FillListTable(TListView* listView, const ListTableRows& rows) {
+    QList<QTreeWidgetItem*> items;
+    items.reserve(rows.cells.size());
+    for (qsizetype i = 0; i < rows.cells.size(); ++i)
+        items.push_back(listView->MakeRow(rows.cells[i], rows.images.value(i, -1)));
+    listView->AppendRows(items);
 }

@@ -82,3 +82,15 @@ void SaveListTable(TListView* listView, const QString& fileName);
 void SaveListTable(TListView* listView, TIniDocument& ini);
 void LoadListTable(TListView* listView, const QString& fileName);
 void LoadListTable(TListView* listView, const TIniDocument& ini);
+
+// A list table as read, before any row is made: plain data, which a thread other
+// than the window's may read (the start-up reads config.ini while the window is
+// being built).
+struct ListTableRows {
+    QList<QStringList> cells; // the sub-items of each row
+    QList<int> images;        // the image index of each row, -1 for none
+};
+// The rows of the table kept in section (absent: none).
+ListTableRows ReadListTable(const TIniDocument& ini, const QString& section);
+// Appends rows to listView, as a load does.
+void FillListTable(TListView* listView, const ListTableRows& rows);

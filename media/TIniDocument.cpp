@@ -207,15 +207,7 @@ void TIniDocument::Parse(const QString& text) {
     m_text = text;
     const char16_t* const begin = reinterpret_cast<const char16_t*>(m_text.constData());
     const char16_t* const end = begin + m_text.size();
-    // First pass: split and classify the lines; second pass: fill each section with
-    // its entries and index, sized once.
-    struct Line {
-        int section;
-        Entry entry;
-    };
-    std::vector<Line> lines;
-    lines.reserve(size_t(m_text.size() / 32 + 16));
-    std::vector<int> counts;
+    // Each line goes straight into its section; the index is built once all are in.
     int current = -1;
     const char16_t* p = begin;
     for (bool last = false; !last;) {
@@ -234,28 +226,22 @@ void TIniDocument::Parse(const QString& text) {
         if (line[0] == QLatin1Char('[') && line.back() == QLatin1Char(']')) {
             const QStringView name = TrimView(line.mid(1, line.size() - 2));
             current = SectionIndex(name, FoldedKey(name));
-            counts.resize(m_sections.size());
             continue;
         }
         if (current < 0)
             continue; // lines before the first section are dropped
-        ++counts[size_t(current)];
+        std::vector<Entry>& entries = m_sections[size_t(current)].entries;
         // Keys are short: the "=" is found scanning from the start.
         qsizetype eq = 0;
         while (eq < line.size() && line[eq] != QLatin1Char('='))
             ++eq;
         if (eq == line.size())
-            lines.push_back(Line{current, Entry{line, QStringView(), false}});
+            entries.push_back(Entry{line, QStringView(), false});
         else
-            lines.push_back(
-                Line{current, Entry{TrimView(line.left(eq)), TrimView(line.mid(eq + 1)), true}});
+            entries.push_back(Entry{TrimView(line.left(eq)), TrimView(line.mid(eq + 1)), true});
     }
-    for (size_t i = 0; i < m_sections.size(); ++i) {
-        m_sections[i].entries.reserve(size_t(counts[i]));
-        m_sections[i].index.Reserve(size_t(counts[i]));
-    }
-    for (const Line& l : lines)
-        m_sections[size_t(l.section)].entries.push_back(l.entry);
+    for (Section& section : m_sections)
+        section.index.Reserve(section.entries.size());
     // Indexed first to last: of two entries with the same key the first wins.
     for (Section& section : m_sections) {
         bool unique = true;
@@ -342,6 +328,14 @@ QStringList TIniDocument::Keys(const QString& section) const {
     for (int i : first)
         keys.push_back(s->entries[size_t(i)].key.toString());
     return keys;
+}
+
+QStringList TIniDocument::Sections() const {
+    QStringList names;
+    names.reserve(qsizetype(m_sections.size()));
+    for (const Section& s : m_sections)
+        names.push_back(s.name.toString());
+    return names;
 }
 
 QString TIniDocument::ReadString(const QString& section, const QString& key,

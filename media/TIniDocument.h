@@ -75,6 +75,8 @@ public:
     int EntryCount(const QString& section) const;
     // The keys of a section as written, in file order (each key once).
     QStringList Keys(const QString& section) const;
+    // The names of the sections as the file first wrote them, in file order.
+    QStringList Sections() const;
 
     // Replaces the file atomically with the document; raises TavoriaError on failure.
     void Update() const;

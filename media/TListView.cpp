@@ -12,13 +12,60 @@ constexpr int ImageIndexRole = Qt::UserRole + 1;
 constexpr int RowIdRole = Qt::UserRole + 4;
 std::atomic<quint64> g_lastRowId{0};
 
-// A row as the lists make it: selectable, draggable, with its id. Set while the row
-// is detached, the id costs no change report.
+// A row of a list: its id, its image index and the image's icon are members rather
+// than entries of the item's role lists, so a row costs two allocations fewer (a
+// list of ten thousand rows is made noticeably faster). Read and written through
+// data() and setData() as before.
+class TListRow final : public QTreeWidgetItem {
+public:
+    TListRow() : QTreeWidgetItem(UserType), m_id(++g_lastRowId) {
+        setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemIsDragEnabled);
+    }
+    TListRow(const TListRow&) = default;
+
+    void SetImage(int image, const QIcon& icon) {
+        m_hasImage = true;
+        m_image = image;
+        m_icon = icon;
+    }
+
+    QVariant data(int column, int role) const override {
+        if (column == 0 && role == RowIdRole)
+            return m_id;
+        if (column == 1 && role == ImageIndexRole)
+            return m_hasImage ? QVariant(m_image) : QVariant();
+        if (column == 1 && role == Qt::DecorationRole)
+            return m_icon.isNull() ? QVariant() : QVariant(m_icon);
+        return QTreeWidgetItem::data(column, role);
+    }
+
+    void setData(int column, int role, const QVariant& value) override {
+        if (column == 0 && role == RowIdRole) {
+            m_id = value.toULongLong();
+        } else if (column == 1 && role == ImageIndexRole) {
+            m_hasImage = value.isValid();
+            m_image = value.toInt();
+            emitDataChanged();
+        } else if (column == 1 && role == Qt::DecorationRole) {
+            m_icon = qvariant_cast<QIcon>(value);
+            emitDataChanged();
+        } else {
+            QTreeWidgetItem::setData(column, role, value);
+        }
+    }
+
+    QTreeWidgetItem* clone() const override { return new TListRow(*this); }
+
+private:
+    quint64 m_id;
+    bool m_hasImage = false;
+    int m_image = 0;
+    QIcon m_icon;
+};
+
+// A row as the lists make it: selectable, draggable, with its id.
 QTreeWidgetItem* NewRow() {
-    auto* item = new QTreeWidgetItem();
-    item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemIsDragEnabled);
-    item->setData(0, RowIdRole, ++g_lastRowId);
-    return item;
+    return new TListRow();
 }
 } // namespace
 
@@ -49,16 +96,12 @@ QTreeWidgetItem* TListView::AddItem() {
 }
 
 QTreeWidgetItem* TListView::MakeRow(const QStringList& subItems, int image) const {
-    auto* item = new QTreeWidgetItem();
+    auto* item = new TListRow();
     // The last cell first: the item sizes its columns once.
     for (qsizetype j = subItems.size() - 1; j >= 0; --j)
         item->setText(int(j) + 1, subItems[j]);
-    if (!subItems.isEmpty()) {
-        item->setData(1, ImageIndexRole, image);
-        item->setIcon(1, m_images && image >= 0 ? m_images->Icon(image) : QIcon());
-    }
-    item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemIsDragEnabled);
-    item->setData(0, RowIdRole, ++g_lastRowId);
+    if (!subItems.isEmpty())
+        item->SetImage(image, m_images && image >= 0 ? m_images->Icon(image) : QIcon());
     return item;
 }
 
