@@ -1,5 +1,6 @@
 // The window's start-up, shutdown and settings, driven as the operator's
 // config.ini and folders would drive them.
+#include "app/ConfigPrefetch.h"
 #include "app/QtSpanish.h"
 #include "app/TfrmMain.h"
 #include "media/TIniDocument.h"
@@ -77,8 +78,11 @@ private slots:
     void init();
     void cleanup();
     void firstStartWithoutConfig();
+    void richConfigRestoresEverything_data();
     void richConfigRestoresEverything();
+    void readAheadServesItsOwnFileOnly();
     void staleTabIsNoTabAndStartUpGoesOn();
+    void unreadableConfigAtStartAndAtClose_data();
     void unreadableConfigAtStartAndAtClose();
     void closeSavesInOrderAndSalirSavesNothing();
     void saveLoadRoundTripIsByteStable();
@@ -94,6 +98,18 @@ private slots:
 
 private:
     std::unique_ptr<TfrmMain> Start() { return std::make_unique<TfrmMain>(); }
+    // As the program starts: config.ini read ahead when the test's "read ahead" asks.
+    std::unique_ptr<TfrmMain> StartAsAsked() {
+        QFETCH(bool, readAhead);
+        if (readAhead)
+            ConfigPrefetch::Start(QStringLiteral("config.ini"));
+        return Start();
+    }
+    static void ReadAheadRows() {
+        QTest::addColumn<bool>("readAhead");
+        QTest::newRow("read by the window") << false;
+        QTest::newRow("read ahead by the program") << true;
+    }
     void MakeEffectsFolder(const QString& root);
     void LaterStepsRanThenClose(TfrmMain* w);
     void FlagsSavedWithTab(int tab);
@@ -152,6 +168,10 @@ void TstStartup::firstStartWithoutConfig() {
     QVERIFY(w->N720p1->isChecked());
 }
 
+void TstStartup::richConfigRestoresEverything_data() {
+    ReadAheadRows();
+}
+
 void TstStartup::richConfigRestoresEverything() {
     const QString effects = m_dir->filePath(QStringLiteral("fx"));
     MakeEffectsFolder(effects);
@@ -172,7 +192,7 @@ void TstStartup::richConfigRestoresEverything() {
                  "\nOutTextos=" + out.toUtf8() +
                  "\nSoundHoras=1\nVolPrincipal=40\nVolEfectos=250\nVolPisador=150\n"
                  "RepetirDesde=0\nEfectosIndex=0x1\nNDIMode=2\nUDPMode=1\nTOPSubTitle=yes\n");
-    auto w = Start();
+    auto w = StartAsAsked();
     QVERIFY2(!QFile::exists(QStringLiteral("debug.txt")), ReadAll(QStringLiteral("debug.txt")));
     QCOMPARE(w->lstTextos->RowCount(), 1);
     QCOMPARE(TListView::SubItem(w->lstTextos->Row(0), 1), QStringLiteral("Charla"));
@@ -208,6 +228,41 @@ void TstStartup::richConfigRestoresEverything() {
     QCOMPARE(w->lstExplorer->topLevelItemCount(), 2);
     QCOMPARE(w->lstExplorer->topLevelItem(0)->text(0), QStringLiteral("sub"));
     QCOMPARE(w->lstExplorer->topLevelItem(1)->text(0), QStringLiteral("a.mp4"));
+}
+
+void TstStartup::readAheadServesItsOwnFileOnly() {
+    // A read started for another file is not taken for config.ini: the window reads
+    // its own. Section names match in any letter case, and a table is handed once.
+    QVERIFY(QDir().mkpath(QStringLiteral("other")));
+    WriteAll(QStringLiteral("other/config.ini"),
+             "[lstPlayList]\ntotalX=1\ntotalY=1\ncelda00=otra\n");
+    WriteAll(QStringLiteral("config.ini"),
+             "[LSTPLAYLIST]\ntotalX=1\ntotalY=2\ncelda00=uno\ncelda10=dos\n[CONFIG]\n"
+             "VolPrincipal=33\n");
+    ConfigPrefetch::Start(QStringLiteral("other/config.ini"));
+    ConfigLoad load = ConfigPrefetch::Take(QStringLiteral("config.ini"));
+    QVERIFY(load.ini);
+    QCOMPARE(load.ini->ReadInteger(QStringLiteral("CONFIG"), QStringLiteral("VolPrincipal"), 0),
+             33);
+    const ListTableRows rows = load.TakeTable(QStringLiteral("lstPlayList"));
+    QCOMPARE(rows.cells, (QList<QStringList>{{"uno"}, {"dos"}}));
+    QVERIFY(load.TakeTable(QStringLiteral("lstPlayList")).cells.isEmpty());
+    QVERIFY(load.TakeTable(QStringLiteral("lstEventos")).cells.isEmpty());
+    // Nothing is left waiting: the next take reads the file as it is then.
+    WriteAll(QStringLiteral("config.ini"), "[CONFIG]\nVolPrincipal=44\n");
+    ConfigLoad again = ConfigPrefetch::Take(QStringLiteral("config.ini"));
+    QCOMPARE(again.ini->ReadInteger(QStringLiteral("CONFIG"), QStringLiteral("VolPrincipal"), 0),
+             44);
+    QVERIFY(again.tables.isEmpty());
+    // Started in the working folder, the read is taken by its path, wherever the
+    // working folder went meanwhile.
+    ConfigPrefetch::Start(QStringLiteral("config.ini"));
+    const QString here = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(QStringLiteral("other")));
+    ConfigLoad moved = ConfigPrefetch::Take(here + QStringLiteral("/config.ini"));
+    QVERIFY(QDir::setCurrent(here));
+    QCOMPARE(moved.ini->ReadInteger(QStringLiteral("CONFIG"), QStringLiteral("VolPrincipal"), 0),
+             44);
 }
 
 // The settings after the effects tab were loaded and the NDI step ran; the window
@@ -333,9 +388,13 @@ void TstStartup::foldersWithALineBreakAreRefused() {
     QVERIFY(ReadAll(QStringLiteral("config.ini")).contains(good.toUtf8()));
 }
 
+void TstStartup::unreadableConfigAtStartAndAtClose_data() {
+    ReadAheadRows();
+}
+
 void TstStartup::unreadableConfigAtStartAndAtClose() {
     QVERIFY(QDir().mkpath(QStringLiteral("config.ini")));
-    auto w = Start();
+    auto w = StartAsAsked();
     const QByteArray debug = ReadAll(QStringLiteral("debug.txt"));
     QVERIFY2(debug.contains("config.ini"), debug);
     QCOMPARE(w->lstPlayList->RowCount(), 0);

@@ -50,6 +50,7 @@ private slots:
     void tablesInAnyKeyOrder();
     void rowIdsStayWithTheirRows();
     void editRowsReportsTheChangeOnce();
+    void imagesAsTheViewShowsThem();
 };
 
 void TstListTable::playlistLayoutInOrder() {
@@ -288,6 +289,51 @@ void TstListTable::editRowsReportsTheChangeOnce() {
     pl->Row(1)->setForeground(0, QBrush(Qt::blue));
     QCOMPARE(reports.size(), 1);
     QCOMPARE(reports[0].first.row(), 1);
+}
+
+void TstListTable::imagesAsTheViewShowsThem() {
+    // The image index and its icon, as a load makes them, as the view's model shows
+    // them, and changed later: the view hears of the change. An index the image list
+    // does not have (or a negative one) is kept as it is and shows no icon.
+    QPixmap red(16, 16), blue(16, 16);
+    red.fill(Qt::red);
+    blue.fill(Qt::blue);
+    TImageList images(QStringLiteral("img"), QSize(16, 16));
+    images.Add(QIcon(red));
+    images.Add(QIcon(blue));
+    QTemporaryDir dir;
+    const QString ini = dir.filePath(QStringLiteral("config.ini"));
+    QFile f(ini);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write("[lstPlayList]\ntotalX=2\ntotalY=3\niconindex0=1\ncelda00=a\niconindex1=-5\n"
+            "celda10=b\niconindex2=7\ncelda20=c\n");
+    f.close();
+    TListView* pl = MakeList("lstPlayList", 3, this);
+    pl->SetSmallImages(&images);
+    LoadListTable(pl, ini);
+    QAbstractItemModel* model = pl->model();
+    auto pixel = [&](int row) {
+        const QIcon icon = qvariant_cast<QIcon>(model->index(row, 1).data(Qt::DecorationRole));
+        return icon.isNull() ? QColor() : icon.pixmap(16, 16).toImage().pixelColor(4, 4);
+    };
+    QCOMPARE(pixel(0), QColor(Qt::blue));
+    QCOMPARE(pixel(1), QColor());
+    QCOMPARE(pixel(2), QColor());
+    QCOMPARE(TListView::SubItemImage(pl->Row(0)), 1);
+    QCOMPARE(TListView::SubItemImage(pl->Row(1)), -5);
+    QCOMPARE(TListView::SubItemImage(pl->Row(2)), 7);
+    QSignalSpy changed(model, &QAbstractItemModel::dataChanged);
+    pl->SetSubItemImage(pl->Row(0), 0);
+    QVERIFY(!changed.isEmpty());
+    QCOMPARE(changed.last().at(0).value<QModelIndex>().row(), 0);
+    QCOMPARE(pixel(0), QColor(Qt::red));
+    QCOMPARE(TListView::SubItemImage(pl->Row(0)), 0);
+    // Saved back, every index is as it was read or set.
+    SaveListTable(pl, ini);
+    TIniDocument doc(ini);
+    QCOMPARE(doc.ReadString("lstPlayList", "iconindex0", QString()), QStringLiteral("0"));
+    QCOMPARE(doc.ReadString("lstPlayList", "iconindex1", QString()), QStringLiteral("-5"));
+    QCOMPARE(doc.ReadString("lstPlayList", "iconindex2", QString()), QStringLiteral("7"));
 }
 
 QTEST_MAIN(TstListTable)
