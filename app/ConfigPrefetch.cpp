@@ -3,6 +3,7 @@
 #include <QFileInfo>
 #include <future>
 #include <mutex>
+#include <system_error>
 
 ListTableRows ConfigLoad::TakeTable(const QString& name) {
     return tables.take(name.toCaseFolded());
@@ -42,7 +43,12 @@ void Start(const QString& fileName) {
     const std::lock_guard<std::mutex> hold(p.lock);
     p.path = AbsolutePath(fileName);
     // The thread opens the absolute path: the working folder may change meanwhile.
-    p.load = std::async(std::launch::async, ReadConfigLoad, p.path);
+    try {
+        p.load = std::async(std::launch::async, ReadConfigLoad, p.path);
+    } catch (const std::system_error&) {
+        // No thread to be had: the window reads the file itself, as without this.
+        p.load = {};
+    }
 }
 
 ConfigLoad Take(const QString& fileName) {
@@ -60,8 +66,7 @@ ConfigLoad Take(const QString& fileName) {
             started.wait();
         return ReadConfigLoad(fileName);
     }
-    ConfigLoad load = started.get();
-    return load;
+    return started.get();
 }
 
 } // namespace ConfigPrefetch
