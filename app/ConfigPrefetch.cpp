@@ -1,5 +1,6 @@
 #include "app/ConfigPrefetch.h"
 
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <future>
 #include <mutex>
@@ -39,6 +40,11 @@ QString AbsolutePath(const QString& fileName) {
 namespace ConfigPrefetch {
 
 void Start(const QString& fileName) {
+    // Before the application exists the thread could be the first to make a Qt object
+    // (the file it opens), and Qt would take it for the program's main thread: the
+    // window then reads the file itself.
+    if (!QCoreApplication::instance())
+        return;
     Pending& p = ThePending();
     const std::lock_guard<std::mutex> hold(p.lock);
     p.path = AbsolutePath(fileName);

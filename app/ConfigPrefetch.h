@@ -25,7 +25,8 @@ ConfigLoad ReadConfigLoad(const QString& fileName);
 // The start-up reads config.ini ahead, on a thread of its own, while the window is
 // built: with ten thousand rows that read is half of the start.
 namespace ConfigPrefetch {
-// Starts reading fileName (as the working folder names it now) in the background.
+// Starts reading fileName (as the working folder names it now) in the background;
+// nothing before the application object exists.
 void Start(const QString& fileName);
 // The load of fileName: the one started for it, once it is done (raising its
 // error), or else one read now. A load started for another file is dropped.

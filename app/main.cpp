@@ -11,9 +11,7 @@
 #include <QFile>
 #include <QMessageBox>
 #include <QTimer>
-#include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <unistd.h>
 
 namespace {
@@ -31,14 +29,6 @@ int main(int argc, char** argv) {
     TuneAllocatorForLongRuns();
     QElapsedTimer started;
     started.start();
-    // config.ini is read on a thread of its own while the application and the window
-    // are set up. Started from its desktop entry, the desk first moves to its own
-    // folder, and reads it from there.
-    const bool installed = std::any_of(argv + 1, argv + argc, [](const char* arg) {
-        return std::strcmp(arg, "--installed") == 0;
-    });
-    if (!installed)
-        ConfigPrefetch::Start(QStringLiteral("config.ini"));
     // libVLC draws into a native X11 window: ask for the xcb platform unless the
     // user chose another one.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
@@ -61,15 +51,18 @@ int main(int argc, char** argv) {
     QGuiApplication::setDesktopFileName(QStringLiteral("org.tavoria.desk"));
     // Started from its desktop entry, the desk works in a folder of its own under the
     // user's data folder, and never writes into its program folder (the system's).
-    if (installed) {
+    if (QCoreApplication::arguments().contains(QStringLiteral("--installed"))) {
         const QString failed = PrepareInstalledDesk();
         if (!failed.isEmpty()) {
             std::fprintf(stderr, "tavoria: %s\n", qPrintable(failed));
             QMessageBox::critical(nullptr, QStringLiteral("Tavoria"), failed);
             return 1;
         }
-        ConfigPrefetch::Start(QStringLiteral("config.ini"));
     }
+    // config.ini is read on a thread of its own while the window is being built. Not
+    // before the application exists: the first thread that makes a Qt object is the
+    // one Qt takes for the program's main thread.
+    ConfigPrefetch::Start(QStringLiteral("config.ini"));
     TfrmMain window;
     window.show();
     // A logout or a service stop closes the desk as its close box does (saving).

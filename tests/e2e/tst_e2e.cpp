@@ -459,6 +459,13 @@ void TstEndToEnd::CloseDesk() {
     QVERIFY2(m_desk.waitForFinished(30000), "the desk did not end after its window was closed");
     QCOMPARE(m_desk.exitStatus(), QProcess::NormalExit);
     QCOMPARE(m_desk.exitCode(), 0);
+    // Qt's complaints about threads: an object made or used on the wrong thread (the
+    // read-ahead of config.ini must not be taken for the program's main thread).
+    const QByteArray output = m_desk.readAll();
+    for (const char* complaint :
+         {"not created in the main() thread", "in a different thread",
+          "cannot be started from another thread", "can only be used with threads"})
+        QVERIFY2(!output.contains(complaint), output.constData());
 }
 
 void TstEndToEnd::Xdo(const QStringList& args) {
