@@ -67,16 +67,16 @@ public:
             while (m_cells.size() < column)
                 m_cells.push_back(QString());
             m_cells[column - 1] = text;
-            emitDataChanged();
+            Changed();
         } else if (column == 0 && role == RowIdRole) {
             m_id = value.toULongLong();
         } else if (column == 1 && role == ImageIndexRole) {
             m_hasImage = value.isValid();
             m_image = value.toInt();
-            emitDataChanged();
+            Changed();
         } else if (column == 1 && role == Qt::DecorationRole) {
             m_icon = qvariant_cast<QIcon>(value);
-            emitDataChanged();
+            Changed();
         } else {
             QTreeWidgetItem::setData(column, role, value);
         }
@@ -85,6 +85,13 @@ public:
     QTreeWidgetItem* clone() const override { return new TListRow(*this); }
 
 private:
+    // The item's own change report covers only the columns of its role lists, which
+    // hold none of these: the list reports the whole row.
+    void Changed() {
+        if (auto* list = qobject_cast<TListView*>(treeWidget()))
+            list->ReportRowChanged(this);
+    }
+
     QStringList m_cells;
     quint64 m_id;
     bool m_hasImage = false;
@@ -228,6 +235,12 @@ quint64 TListView::RowId(QTreeWidgetItem* item) {
     const quint64 id = ++g_lastRowId;
     item->setData(0, RowIdRole, id);
     return id;
+}
+
+void TListView::ReportRowChanged(QTreeWidgetItem* item) {
+    const int columns = columnCount();
+    if (columns > 0)
+        emit model()->dataChanged(indexFromItem(item, 0), indexFromItem(item, columns - 1));
 }
 
 void TListView::EditRows(const std::function<void()>& edit) {

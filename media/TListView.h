@@ -70,6 +70,10 @@ public:
     // use for a row made elsewhere) and kept while the row moves.
     static quint64 RowId(QTreeWidgetItem* item);
 
+    // Tells the view that the data of a row changed (its texts, image or icon), so
+    // that the row is drawn again.
+    void ReportRowChanged(QTreeWidgetItem* item);
+
     // Runs edit, which changes the data of rows (texts, colours, roles) but adds,
     // removes and moves none, and then reports the change once for every row: the
     // view repaints once instead of once per changed cell.

@@ -328,6 +328,18 @@ void TstListTable::imagesAsTheViewShowsThem() {
     QCOMPARE(changed.last().at(0).value<QModelIndex>().row(), 0);
     QCOMPARE(pixel(0), QColor(Qt::red));
     QCOMPARE(TListView::SubItemImage(pl->Row(0)), 0);
+    // A text changed later is shown: the view hears of a change that covers its cell.
+    changed.clear();
+    pl->SetSubItem(pl->Row(2), 0, QStringLiteral("zz"));
+    QCOMPARE(model->index(2, 1).data().toString(), QStringLiteral("zz"));
+    bool covered = false;
+    for (const QList<QVariant>& signal : std::as_const(changed)) {
+        const auto from = signal.at(0).value<QModelIndex>();
+        const auto to = signal.at(1).value<QModelIndex>();
+        covered =
+            covered || (from.row() <= 2 && to.row() >= 2 && from.column() <= 1 && to.column() >= 1);
+    }
+    QVERIFY(covered);
     // Saved back, every index is as it was read or set.
     SaveListTable(pl, ini);
     TIniDocument doc(ini);
