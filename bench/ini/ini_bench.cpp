@@ -114,7 +114,7 @@ struct DeskTimes {
     // The close's parts: reading config.ini again, the tables saved into the
     // document, the file written.
     double saveParse = 0, saveTables = 0, saveWrite = 0;
-    // The start's parts: config.ini read and parsed, the rows made and shown.
+    // The start's parts: config.ini read and parsed, the rows made and added to the lists.
     double loadParse = 0, loadTables = 0;
     double Total() const { return load + save; }
 };
